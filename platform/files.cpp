@@ -1,0 +1,320 @@
+// Files, temporary names and handles, with the meaning the Windows
+// operations have for the plug-in. Every descriptor opened here is
+// close-on-exec and lies above the standard descriptors; a child receives only
+// what CreateProcessA places on its standard handles.
+#include "handles.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+static DWORD LastError;
+static HandleSlot Slots[HANDLE_SLOTS];
+
+// GetLastError: the system's own error number (errno) of the last failed
+// operation of this layer. Differs from Windows: the codes are errno values,
+// not Windows error codes; the plug-in only shows them to the user.
+extern "C" DWORD GetLastError(void) {
+    return LastError;
+}
+
+extern "C" void SetLastError(DWORD error) {
+    LastError = error;
+}
+
+HANDLE NewHandle(int kind, HandleSlot** slot) {
+    for (int i = 0; i < HANDLE_SLOTS; i++) {
+        if (Slots[i].kind == HANDLE_FREE) {
+            memset(&Slots[i], 0, sizeof Slots[i]);
+            Slots[i].kind = kind;
+            Slots[i].fd = -1;
+            *slot = &Slots[i];
+            return (HANDLE)(uintptr_t)((i + 1) * 4);
+        }
+    }
+    LastError = EMFILE;
+    return NULL;
+}
+
+HandleSlot* LookupHandle(HANDLE handle, int kind) {
+    uintptr_t value = (uintptr_t)handle;
+    if (value % 4 == 0 && value >= 4 && value / 4 <= HANDLE_SLOTS) {
+        HandleSlot* slot = &Slots[value / 4 - 1];
+        if (slot->kind == kind)
+            return slot;
+    }
+    LastError = EBADF;
+    return NULL;
+}
+
+int KeepAboveStandard(int fd) {
+    if (fd >= 0 && fd <= 2) {
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return moved;
+    }
+    return fd;
+}
+
+// GetTempPathA: TMPDIR when set and not empty, otherwise /tmp, always with a
+// trailing "/". Returns the length without the terminator, or, when the
+// buffer is too small, the size needed including the terminator (the buffer
+// is then left alone), as Windows does.
+extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+    const char* dir = getenv("TMPDIR");
+    if (dir == NULL || dir[0] == '\0')
+        dir = "/tmp";
+    size_t length = strlen(dir);
+    int addSeparator = dir[length - 1] != '/';
+    size_t total = length + (addSeparator ? 1 : 0);
+    if (total + 1 > size)
+        return (DWORD)(total + 1);
+    memcpy(buffer, dir, length);
+    if (addSeparator)
+        buffer[length] = '/';
+    buffer[total] = '\0';
+    return (DWORD)total;
+}
+
+// GetTempFileNameA: with unique 0, creates a new empty file (exclusively, mode
+// 0600) named from the first three characters of the prefix, a hexadecimal
+// number of one to four digits and ".TMP", inside pathName; a "/" goes between
+// directory and name only where the directory does not end in one. Returns
+// the number used, or 0 on failure: ENOENT or ENOTDIR for a missing
+// directory, ENAMETOOLONG when the name would not fit in 259 characters,
+// EEXIST when all 65535 numbers are taken, or whatever creation failed with.
+// With a non-zero unique only the name is made, as on Windows.
+extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique,
+                                 LPSTR tempFileName) {
+    char name[MAX_PATH];
+    size_t dirLength = strlen(pathName);
+    int addSeparator = dirLength == 0 || pathName[dirLength - 1] != '/';
+    size_t prefixLength = strnlen(prefix, 3);
+    // directory, separator, prefix, four digits, ".TMP"
+    if (dirLength + (addSeparator ? 1 : 0) + prefixLength + 4 + 4 > MAX_PATH - 1) {
+        LastError = ENAMETOOLONG;
+        return 0;
+    }
+    memcpy(name, pathName, dirLength);
+    size_t stem = dirLength;
+    if (addSeparator)
+        name[stem++] = '/';
+    memcpy(name + stem, prefix, prefixLength);
+    stem += prefixLength;
+
+    static const char Hex[] = "0123456789ABCDEF";
+    unsigned number = unique & 0xFFFF;
+    unsigned tries = 1;
+    if (unique == 0) {
+        number = (unsigned)((getpid() * 2654435761u) ^ (unsigned)time(NULL)) & 0xFFFF;
+        tries = 0xFFFF;
+    }
+    for (unsigned i = 0; i < tries; i++, number = (number + 1) & 0xFFFF) {
+        if (number == 0)
+            number = 1;
+        size_t at = stem;
+        char digits[4];
+        int count = 0;
+        unsigned rest = number;
+        do {
+            digits[count++] = Hex[rest & 0xF];
+            rest >>= 4;
+        } while (rest != 0);
+        while (count > 0)
+            name[at++] = digits[--count];
+        memcpy(name + at, ".TMP", 5);
+        if (unique != 0) {
+            strcpy(tempFileName, name);
+            return unique;
+        }
+        int fd = open(name, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) {
+            close(fd);
+            strcpy(tempFileName, name);
+            return number;
+        }
+        if (errno != EEXIST) {
+            LastError = (DWORD)errno;
+            return 0;
+        }
+    }
+    LastError = EEXIST;
+    return 0;
+}
+
+// CreateFileA: opens a regular file with the dispositions CREATE_NEW
+// (exclusive creation), CREATE_ALWAYS (created or emptied), OPEN_EXISTING and
+// OPEN_ALWAYS. New files get mode 0600; a symbolic link in the last component
+// is refused (ELOOP) rather than followed. Access GENERIC_READ and/or
+// GENERIC_WRITE. Differs from Windows: the share mode is not enforced, and the
+// descriptor stays close-on-exec whatever the security attributes ask; a
+// child receives a handle only as one of its standard handles
+// (CreateProcessA). Returns INVALID_HANDLE_VALUE with the errno on failure.
+extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                              HANDLE templateFile) {
+    (void)shareMode;
+    (void)security;
+    (void)flags;
+    (void)templateFile;
+    int mode = O_RDONLY;
+    if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
+        mode = O_RDWR;
+    else if (access & GENERIC_WRITE)
+        mode = O_WRONLY;
+    int how;
+    switch (disposition) {
+    case CREATE_NEW:
+        how = O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        how = O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        how = 0;
+        break;
+    case OPEN_ALWAYS:
+        how = O_CREAT;
+        break;
+    default:
+        LastError = EINVAL;
+        return INVALID_HANDLE_VALUE;
+    }
+    HandleSlot* slot;
+    HANDLE handle = NewHandle(HANDLE_FILE, &slot);
+    if (handle == NULL)
+        return INVALID_HANDLE_VALUE;
+    int fd = open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0)
+        fd = KeepAboveStandard(fd);
+    if (fd >= 0) {
+        struct stat info;
+        if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+            close(fd);
+            fd = -1;
+            errno = EISDIR;
+        }
+    }
+    if (fd < 0) {
+        LastError = (DWORD)errno;
+        slot->kind = HANDLE_FREE;
+        return INVALID_HANDLE_VALUE;
+    }
+    slot->fd = fd;
+    return handle;
+}
+
+// WriteFile: writes all the bytes, retrying short writes. On failure (a full
+// disk, a file-size limit) returns FALSE with the bytes that did reach the
+// file in *written, as Windows does.
+extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
+                          LPVOID overlapped) {
+    (void)overlapped;
+    if (written)
+        *written = 0;
+    HandleSlot* slot = LookupHandle(file, HANDLE_FILE);
+    if (slot == NULL)
+        return FALSE;
+    const char* bytes = (const char*)buffer;
+    DWORD done = 0;
+    while (done < size) {
+        ssize_t n = write(slot->fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            LastError = n < 0 ? (DWORD)errno : ENOSPC;
+            if (written)
+                *written = done;
+            return FALSE;
+        }
+        done += (DWORD)n;
+    }
+    if (written)
+        *written = done;
+    return TRUE;
+}
+
+// ReadFile: reads until size bytes or the end of the file; *read says how
+// many. Reading at the end of the file succeeds with 0 bytes.
+extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read,
+                         LPVOID overlapped) {
+    (void)overlapped;
+    if (read)
+        *read = 0;
+    HandleSlot* slot = LookupHandle(file, HANDLE_FILE);
+    if (slot == NULL)
+        return FALSE;
+    char* bytes = (char*)buffer;
+    DWORD done = 0;
+    while (done < size) {
+        ssize_t n = ::read(slot->fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            LastError = (DWORD)errno;
+            if (read)
+                *read = done;
+            return FALSE;
+        }
+        if (n == 0)
+            break;
+        done += (DWORD)n;
+    }
+    if (read)
+        *read = done;
+    return TRUE;
+}
+
+// SetFilePointer: moves within the file; returns the new position's low 32
+// bits (and the high ones in *distanceHigh), or INVALID_SET_FILE_POINTER.
+extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+    HandleSlot* slot = LookupHandle(file, HANDLE_FILE);
+    if (slot == NULL)
+        return INVALID_SET_FILE_POINTER;
+    int64_t offset = distance;
+    if (distanceHigh)
+        offset = (int64_t)(((uint64_t)(uint32_t)*distanceHigh << 32) | (uint32_t)distance);
+    int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
+    off_t position = lseek(slot->fd, (off_t)offset, whence);
+    if (position < 0) {
+        LastError = (DWORD)errno;
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh)
+        *distanceHigh = (LONG)((uint64_t)position >> 32);
+    return (DWORD)(uint64_t)position;
+}
+
+// CloseHandle: closes a file, or forgets a process or thread handle. A
+// process that has not been waited for is reaped now if it has ended;
+// otherwise it is left running, as on Windows.
+extern "C" BOOL CloseHandle(HANDLE object) {
+    uintptr_t value = (uintptr_t)object;
+    if (value % 4 != 0 || value < 4 || value / 4 > HANDLE_SLOTS ||
+        Slots[value / 4 - 1].kind == HANDLE_FREE) {
+        LastError = EBADF;
+        return FALSE;
+    }
+    HandleSlot* slot = &Slots[value / 4 - 1];
+    if (slot->kind == HANDLE_FILE)
+        close(slot->fd);
+    else if (slot->kind == HANDLE_PROCESS && !slot->reaped)
+        ReapIfEnded(slot);
+    slot->kind = HANDLE_FREE;
+    return TRUE;
+}
+
+// DeleteFileA: removes a file (not a directory).
+extern "C" BOOL DeleteFileA(LPCSTR fileName) {
+    if (unlink(fileName) != 0) {
+        LastError = (DWORD)errno;
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,31 @@
+// Handles of the platform layer: a fixed table of slots, each a file
+// descriptor or a started process. A HANDLE is the slot's index plus one,
+// times four, so no valid handle is NULL or INVALID_HANDLE_VALUE.
+#pragma once
+
+#include <windows.h>
+#include <sys/types.h>
+
+enum HandleKind { HANDLE_FREE = 0, HANDLE_FILE, HANDLE_PROCESS, HANDLE_THREAD };
+
+struct HandleSlot {
+    int kind;
+    int fd;        // HANDLE_FILE: the descriptor, always close-on-exec
+    pid_t pid;     // HANDLE_PROCESS: the child, until it has been reaped
+    int reaped;    // HANDLE_PROCESS: the child has been waited for
+    int status;    // HANDLE_PROCESS: its wait status once reaped
+};
+
+enum { HANDLE_SLOTS = 64 };
+
+// Takes a free slot of the given kind; NULL (and EMFILE) when none is left.
+HANDLE NewHandle(int kind, HandleSlot** slot);
+// The slot behind a handle of the given kind, or NULL (and EBADF).
+HandleSlot* LookupHandle(HANDLE handle, int kind);
+
+// Moves a descriptor above the standard ones (0-2) and marks it close-on-exec,
+// so that a child's standard handles can be set without clobbering it.
+int KeepAboveStandard(int fd);
+
+// Reaps a started process without waiting if it has ended (process.cpp).
+void ReapIfEnded(HandleSlot* slot);

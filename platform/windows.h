@@ -1,0 +1,172 @@
+// The Linux stand-in for <windows.h>: the Windows types, constants and
+// operations that the plug-in uses, under their Windows names, and nothing
+// more. Each operation's contract sits above its definition in the source
+// file of its family:
+//   module.cpp    the module handle, DllMain at load, GetModuleFileNameA
+//   profile.cpp   GetPrivateProfileStringA, WritePrivateProfileStringA
+//   files.cpp     handles, temporary names, CreateFileA, ReadFile, WriteFile...
+//   process.cpp   CreateProcessA, WaitForSingleObject
+//   cmdline.cpp   splitting a command line the way Windows programs do
+//   message.cpp   MessageBoxA, wsprintfA
+//   dialog.cpp    DialogBoxParamA and the dialog-item calls, in the terminal
+//
+// Types keep their Windows widths: DWORD is 32 bits here too.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define MAX_PATH 260
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef void* HANDLE;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HWND__* HWND;
+
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MAKEINTRESOURCEA(i) ((LPSTR)(uintptr_t)(WORD)(i))
+#define LOWORD(l) ((WORD)((uintptr_t)(l) & 0xffff))
+#define HIWORD(l) ((WORD)(((uintptr_t)(l) >> 16) & 0xffff))
+
+// Error codes GetLastError gives. On Linux it gives the system's own error
+// number (errno), so these are the errno values with the same meaning.
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2     /* ENOENT */
+#define ERROR_ACCESS_DENIED 13     /* EACCES */
+#define ERROR_FILE_EXISTS 17       /* EEXIST */
+#define ERROR_INVALID_PARAMETER 22 /* EINVAL */
+#define ERROR_FILENAME_EXCED_RANGE 36 /* ENAMETOOLONG */
+
+// DllMain reasons.
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+// CreateFileA.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// CreateProcessA.
+#define NORMAL_PRIORITY_CLASS 0x20
+#define STARTF_USESTDHANDLES 0x100
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0
+#define WAIT_FAILED 0xFFFFFFFFu
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+// Message boxes.
+#define MB_OK 0x0
+#define MB_ICONERROR 0x10
+#define MB_ICONHAND MB_ICONERROR
+#define IDOK 1
+#define IDCANCEL 2
+
+// Dialogs.
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_CLOSE 0x0010
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+extern "C" {
+// module.cpp
+DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
+
+// profile.cpp
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
+                               DWORD size, LPCSTR fileName);
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName);
+
+// files.cpp
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
+UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName);
+HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPVOID overlapped);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(LPCSTR fileName);
+
+// process.cpp
+BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                    LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                    DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
+                    LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
+// message.cpp
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+
+// dialog.cpp
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC dialogProc,
+                        LPARAM initParam);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+}

@@ -1,0 +1,15 @@
+// Module-wide state. Everything here is zeroed at load and lives until unload.
+#include "plugin.h"
+#include "run/run.h"
+#include "settings/settings.h"
+
+HINSTANCE ModuleHandle;
+HostContext* Host;
+
+char WorkingDirectory[PATH_ARRAY];
+char CommandLine[PATH_ARRAY];
+char SettingsPath[PATH_ARRAY];
+
+char ExpandedCommandLine[PATH_ARRAY];
+char TextBuffer[TEXT_CAPACITY + 1];
+char InputFile[PATH_ARRAY];

@@ -1,0 +1,21 @@
+// The preprocessor run: the command-line template's expansion and the run of
+// the external program over the host's text.
+#pragma once
+
+#include "plugin.h"
+
+extern char ExpandedCommandLine[PATH_ARRAY];
+extern char TextBuffer[TEXT_CAPACITY + 1];
+extern char InputFile[PATH_ARRAY];
+
+// Replaces the first occurrence of the two-character placeholder in
+// ExpandedCommandLine with the value. FALSE, with ExpandedCommandLine left as
+// it was, when the result would be longer than 259 characters.
+BOOL ReplacePlaceholder(const char* placeholder, const char* value);
+
+// Copies CommandLine into ExpandedCommandLine and substitutes "%f" (the input
+// file's path), "%u", "%p", "%d", "%o" and "%N" (the host's texts), in that
+// order. FALSE when the expansion would be longer than 259 characters.
+BOOL ExpandCommandLine(const char* inputFilePath);
+
+void RunPreprocessor(void);

@@ -1,0 +1,18 @@
+// The two settings, the file they live in, and the dialog that edits them.
+#pragma once
+
+#include "plugin.h"
+
+extern char WorkingDirectory[PATH_ARRAY];
+extern char CommandLine[PATH_ARRAY];
+extern char SettingsPath[PATH_ARRAY];
+
+// Derives the settings file's path from the module's path: the text after the
+// last "." becomes "ini"; a path without any "." gets ".ini" appended. FALSE
+// (and an empty result) when the result would not fit in 260 characters.
+BOOL DeriveSettingsPath(const char* modulePath, char* settingsPath);
+
+void LoadSettings(void);
+void SaveSettings(void);
+
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
