@@ -1,0 +1,27 @@
+// Loading a plug-in module and finding its entry points, on Windows with
+// LoadLibrary and on Linux with dlopen.
+#pragma once
+
+#include "plugin.h"
+
+#include <string>
+
+struct PluginModule {
+    void* handle = nullptr;
+    decltype(&OnInstall) onInstall = nullptr;
+    decltype(&OnCall) onCall = nullptr;
+    decltype(&OnSettings) onSettings = nullptr;
+};
+
+// The module's file name on this platform, e.g. "external_preprocessor.so".
+const char* ModuleFileName();
+
+// The path of the module beside the running host program.
+std::string DefaultModulePath();
+
+// Loads the module and looks up its three host-called entries. On failure
+// returns false with a message saying what was missing.
+bool LoadPluginModule(const std::string& path, PluginModule& module, std::string& error);
+
+// The module's version record as "Name: value" lines, in a fixed order.
+bool ReadVersionRecord(const std::string& path, std::string& record, std::string& error);

@@ -1,0 +1,168 @@
+// Child modes of the test programs:
+//   echo-args ARGS...   writes each argument as "<length>:<bytes>\n"
+//   cat FILE            copies FILE to standard output, byte for byte
+//   write N             writes N bytes of a repeating pattern
+//   exit CODE           writes nothing and exits with CODE
+//   stdin               reads standard input to its end, writes "eof <bytes>"
+//   stderr TEXT         writes TEXT to standard error and "out" to standard output
+//   cwd                 writes the current directory
+//   kill                ends itself abruptly (SIGKILL on Linux)
+//   fds                 writes the open descriptors above 2 (Linux only)
+#include "child.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+static std::string Self;
+
+const char* SelfPath() {
+    return Self.c_str();
+}
+
+static void Put(const char* bytes, size_t length) {
+    fwrite(bytes, 1, length, stdout);
+}
+
+static int EchoArgs(int count, char** args) {
+    for (int i = 0; i < count; i++) {
+        printf("%zu:", strlen(args[i]));
+        Put(args[i], strlen(args[i]));
+        Put("\n", 1);
+    }
+    return 0;
+}
+
+static int Cat(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr)
+        return 3;
+    char buffer[8192];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
+        Put(buffer, n);
+    fclose(file);
+    return 0;
+}
+
+static int WriteBytes(long count) {
+    char buffer[4096];
+    for (size_t i = 0; i < sizeof buffer; i++)
+        buffer[i] = (char)('a' + i % 26);
+    while (count > 0) {
+        size_t chunk = count < (long)sizeof buffer ? (size_t)count : sizeof buffer;
+        Put(buffer, chunk);
+        count -= (long)chunk;
+    }
+    return 0;
+}
+
+static int ReadStdin() {
+    char buffer[4096];
+    size_t total = 0;
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, stdin)) > 0)
+        total += n;
+    printf("eof %zu", total);
+    return 0;
+}
+
+static int Cwd() {
+    char buffer[4096];
+#ifdef _WIN32
+    if (_getcwd(buffer, sizeof buffer) == nullptr)
+        return 3;
+#else
+    if (getcwd(buffer, sizeof buffer) == nullptr)
+        return 3;
+#endif
+    Put(buffer, strlen(buffer));
+    return 0;
+}
+
+static int KillSelf() {
+    Put("partial", 7);
+    fflush(stdout);
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), 9);
+#else
+    raise(SIGKILL);
+#endif
+    return 0;
+}
+
+static int OpenDescriptors() {
+#ifdef _WIN32
+    return 0;
+#else
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return 3;
+    int own = dirfd(dir);
+    while (struct dirent* entry = readdir(dir)) {
+        int fd = atoi(entry->d_name);
+        if (entry->d_name[0] != '.' && fd > 2 && fd != own)
+            printf("%d ", fd);
+    }
+    closedir(dir);
+    return 0;
+#endif
+}
+
+int RunChildMode(int argc, char** argv) {
+    Self = argv[0];
+#ifdef _WIN32
+    char path[MAX_PATH];
+    if (GetModuleFileNameA(nullptr, path, MAX_PATH) > 0)
+        Self = path;
+#else
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n > 0)
+        Self.assign(path, (size_t)n);
+#endif
+    if (argc < 3 || strcmp(argv[1], "--child") != 0)
+        return -1;
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    const char* mode = argv[2];
+    int count = argc - 3;
+    char** args = argv + 3;
+    int code = 2;
+    if (strcmp(mode, "echo-args") == 0)
+        code = EchoArgs(count, args);
+    else if (strcmp(mode, "cat") == 0 && count == 1)
+        code = Cat(args[0]);
+    else if (strcmp(mode, "write") == 0 && count == 1)
+        code = WriteBytes(atol(args[0]));
+    else if (strcmp(mode, "exit") == 0 && count == 1)
+        code = atoi(args[0]);
+    else if (strcmp(mode, "stdin") == 0)
+        code = ReadStdin();
+    else if (strcmp(mode, "stderr") == 0 && count == 1) {
+        fputs(args[0], stderr);
+        Put("out", 3);
+        code = 0;
+    } else if (strcmp(mode, "cwd") == 0)
+        code = Cwd();
+    else if (strcmp(mode, "kill") == 0)
+        code = KillSelf();
+    else if (strcmp(mode, "fds") == 0)
+        code = OpenDescriptors();
+    fflush(stdout);
+    return code;
+}
