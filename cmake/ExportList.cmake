@@ -5,7 +5,7 @@
 function(ep_apply_export_list target def_file)
   if(WIN32)
     target_sources(${target} PRIVATE ${def_file})
-    target_link_options(${target} PRIVATE -Wl,--kill-at)
+    target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
   else()
     file(STRINGS ${def_file} lines)
     set(names "")

@@ -16,8 +16,8 @@
 namespace {
 
 // The version record's fields, in the order they are printed.
-const char* const VersionFields[] = {"FileVersion",     "ProductVersion", "FileDescription",
-                                     "Comments",        "CompanyName",    "LegalCopyright"};
+const char* const VersionFields[] = {"FileVersion", "ProductVersion", "FileDescription",
+                                     "Comments",    "CompanyName",    "LegalCopyright"};
 
 } // namespace
 
@@ -50,8 +50,8 @@ bool LoadPluginModule(const std::string& path, PluginModule& module, std::string
     module.onInstall = Entry<decltype(&OnInstall)>(handle, "OnInstall");
     module.onCall = Entry<decltype(&OnCall)>(handle, "OnCall");
     module.onSettings = Entry<decltype(&OnSettings)>(handle, "OnSettings");
-    const char* missing = !module.onInstall ? "OnInstall"
-                          : !module.onCall  ? "OnCall"
+    const char* missing = !module.onInstall    ? "OnInstall"
+                          : !module.onCall     ? "OnCall"
                           : !module.onSettings ? "OnSettings"
                                                : nullptr;
     if (missing != nullptr) {
@@ -136,8 +136,8 @@ bool LoadPluginModule(const std::string& path, PluginModule& module, std::string
     module.onInstall = Entry<decltype(&OnInstall)>(handle, "OnInstall");
     module.onCall = Entry<decltype(&OnCall)>(handle, "OnCall");
     module.onSettings = Entry<decltype(&OnSettings)>(handle, "OnSettings");
-    const char* missing = !module.onInstall ? "OnInstall"
-                          : !module.onCall  ? "OnCall"
+    const char* missing = !module.onInstall    ? "OnInstall"
+                          : !module.onCall     ? "OnCall"
                           : !module.onSettings ? "OnSettings"
                                                : nullptr;
     if (missing != nullptr) {

@@ -90,8 +90,7 @@ extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
 // directory, ENAMETOOLONG when the name would not fit in 259 characters,
 // EEXIST when all 65535 numbers are taken, or whatever creation failed with.
 // With a non-zero unique only the name is made, as on Windows.
-extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique,
-                                 LPSTR tempFileName) {
+extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName) {
     char name[MAX_PATH];
     size_t dirLength = strlen(pathName);
     int addSeparator = dirLength == 0 || pathName[dirLength - 1] != '/';
@@ -242,8 +241,7 @@ extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD writt
 
 // ReadFile: reads until size bytes or the end of the file; *read says how
 // many. Reading at the end of the file succeeds with 0 bytes.
-extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read,
-                         LPVOID overlapped) {
+extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped) {
     (void)overlapped;
     if (read)
         *read = 0;

@@ -10,10 +10,10 @@ enum HandleKind { HANDLE_FREE = 0, HANDLE_FILE, HANDLE_PROCESS, HANDLE_THREAD };
 
 struct HandleSlot {
     int kind;
-    int fd;        // HANDLE_FILE: the descriptor, always close-on-exec
-    pid_t pid;     // HANDLE_PROCESS: the child, until it has been reaped
-    int reaped;    // HANDLE_PROCESS: the child has been waited for
-    int status;    // HANDLE_PROCESS: its wait status once reaped
+    int fd;     // HANDLE_FILE: the descriptor, always close-on-exec
+    pid_t pid;  // HANDLE_PROCESS: the child, until it has been reaped
+    int reaped; // HANDLE_PROCESS: the child has been waited for
+    int status; // HANDLE_PROCESS: its wait status once reaped
 };
 
 enum { HANDLE_SLOTS = 64 };

@@ -10,7 +10,10 @@
 #include <string.h>
 #include <unistd.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+// Weak, so that the layer also links into programs that are not a module
+// (its own tests); there it has nobody to call.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+    __attribute__((weak));
 extern "C" void* __dso_handle;
 
 // The module's full path, made absolute once at load: the current directory
@@ -38,11 +41,13 @@ __attribute__((constructor)) static void ModuleLoaded(void) {
             ModulePath[0] = '\0';
         }
     }
-    DllMain((HINSTANCE)&__dso_handle, DLL_PROCESS_ATTACH, NULL);
+    if (DllMain)
+        DllMain((HINSTANCE)&__dso_handle, DLL_PROCESS_ATTACH, NULL);
 }
 
 __attribute__((destructor)) static void ModuleUnloaded(void) {
-    DllMain((HINSTANCE)&__dso_handle, DLL_PROCESS_DETACH, NULL);
+    if (DllMain)
+        DllMain((HINSTANCE)&__dso_handle, DLL_PROCESS_DETACH, NULL);
 }
 
 // GetModuleFileNameA: the full path of this module (whatever handle is

@@ -57,8 +57,8 @@ static BOOL CreateTemporaryName(void) {
     // four hexadecimal digits and ".TMP": it must fit in 259 characters. Not
     // every implementation of the unique-name call refuses a longer one.
     size_t length = strlen(TempDirectory);
-    BOOL separator = length > 0 && (TempDirectory[length - 1] == '\\' ||
-                                    TempDirectory[length - 1] == '/');
+    BOOL separator =
+        length > 0 && (TempDirectory[length - 1] == '\\' || TempDirectory[length - 1] == '/');
     DWORD error = 0;
     if (length == 0) {
         error = ERROR_FILE_NOT_FOUND;
@@ -160,8 +160,8 @@ static void Run(void) {
     memset(&inherit, 0, sizeof inherit);
     inherit.nLength = sizeof inherit;
     inherit.bInheritHandle = TRUE;
-    HANDLE capture = CreateFileA(CaptureFile, GENERIC_READ | GENERIC_WRITE, 0, &inherit,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE capture = CreateFileA(CaptureFile, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, NULL);
     if (capture == INVALID_HANDLE_VALUE) {
         ShowFileError("Could not create temporary file\n'%s'\nError code=%d", CaptureFile,
                       GetLastError());

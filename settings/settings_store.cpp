@@ -49,11 +49,29 @@ void LoadSettings(void) {
     GetPrivateProfileStringA(Section, "CommandLine", "", CommandLine, PATH_CAPACITY, SettingsPath);
 }
 
+// Reading a profile value strips one pair of double quotes around the whole
+// value, so a template such as "C:\Tools\pp.exe" "%f" would come back as
+// C:\Tools\pp.exe" "%f. Such a value is written inside one more pair of quotes,
+// which reading takes off again.
+static char Quoted[PATH_ARRAY + 2];
+
+static const char* AsStored(const char* value) {
+    size_t length = strlen(value);
+    if (length < 2 || value[0] != '"' || value[length - 1] != '"')
+        return value;
+    Quoted[0] = '"';
+    memcpy(Quoted + 1, value, length);
+    Quoted[length + 1] = '"';
+    Quoted[length + 2] = '\0';
+    return Quoted;
+}
+
 void SaveSettings(void) {
     // Without a usable path there is nowhere to save; an empty file name
     // would make Windows write to its own profile instead.
     if (SettingsPath[0] == '\0')
         return;
-    WritePrivateProfileStringA(Section, "WorkingDirectory", WorkingDirectory, SettingsPath);
-    WritePrivateProfileStringA(Section, "CommandLine", CommandLine, SettingsPath);
+    WritePrivateProfileStringA(Section, "WorkingDirectory", AsStored(WorkingDirectory),
+                               SettingsPath);
+    WritePrivateProfileStringA(Section, "CommandLine", AsStored(CommandLine), SettingsPath);
 }

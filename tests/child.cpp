@@ -8,6 +8,8 @@
 //   cwd                 writes the current directory
 //   kill                ends itself abruptly (SIGKILL on Linux)
 //   fds                 writes the open descriptors above 2 (Linux only)
+//   mark FILE ARGS...   creates FILE holding "ran", then echoes ARGS as echo-args
+//   sleep MS            sleeps MS milliseconds, then writes "slept"
 #include "child.h"
 
 #include <stdio.h>
@@ -22,7 +24,9 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <errno.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -121,6 +125,18 @@ static int OpenDescriptors() {
 #endif
 }
 
+static int SleepFor(long milliseconds) {
+#ifdef _WIN32
+    Sleep((DWORD)milliseconds);
+#else
+    struct timespec rest = {milliseconds / 1000, milliseconds % 1000 * 1000000};
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    }
+#endif
+    Put("slept", 5);
+    return 0;
+}
+
 int RunChildMode(int argc, char** argv) {
     Self = argv[0];
 #ifdef _WIN32
@@ -163,6 +179,15 @@ int RunChildMode(int argc, char** argv) {
         code = KillSelf();
     else if (strcmp(mode, "fds") == 0)
         code = OpenDescriptors();
+    else if (strcmp(mode, "mark") == 0 && count >= 1) {
+        FILE* mark = fopen(args[0], "wb");
+        if (mark != nullptr) {
+            fputs("ran", mark);
+            fclose(mark);
+        }
+        code = EchoArgs(count - 1, args + 1);
+    } else if (strcmp(mode, "sleep") == 0 && count == 1)
+        code = SleepFor(atol(args[0]));
     fflush(stdout);
     return code;
 }

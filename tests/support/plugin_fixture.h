@@ -1,0 +1,79 @@
+// Driving the real module from a test: a private copy of the module in a
+// directory of its own (so its settings file is the test's own), a fake host
+// whose callbacks record what the plug-in does, and the message boxes the
+// plug-in shows, captured and dismissed.
+#pragma once
+
+#include "plugin.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Box {
+    std::string caption;
+    std::string text;
+    bool ownedByHost = false; // owner is the host's OwnerWindow (Windows only)
+    bool hasOwner = false;
+};
+
+// What the plug-in asked of the host during one run.
+struct FakeHost {
+    HostContext context;
+    std::string text;               // handed out by GetTargetText
+    std::vector<std::string> calls; // callback names, in order
+    uint32_t handle = 0xC0FFEE;     // handed out by GetTargetHandle
+    std::vector<uint32_t> handlesSeen;
+    bool replaced = false;
+    std::string replacement; // received by SetTargetText
+    // Runs inside GetTargetText, after the input file exists.
+    std::function<void()> duringGetText;
+
+    FakeHost();
+    void SetText(const char* field, const std::string& value);
+};
+
+// Platform services for tests.
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+std::string PathJoin(const std::string& dir, const std::string& name);
+char PathSeparator();
+bool WriteBytes(const std::string& path, const std::string& bytes);
+bool ReadBytes(const std::string& path, std::string& bytes);
+bool FileExists(const std::string& path);
+std::vector<std::string> ListDir(const std::string& dir);
+std::string CurrentDir();
+
+// The module loaded from a private directory.
+class LoadedPlugin {
+  public:
+    // Copies the module built beside the test program into a new temporary
+    // directory and loads it from there.
+    bool Load(std::string& error);
+    void Unload();
+    const std::string& Dir() const {
+        return dir_;
+    }
+    std::string SettingsPath() const;
+    // Writes the settings file, then OnInstall with the host's records.
+    int32_t Install(FakeHost& host, const std::string& workingDirectory,
+                    const std::string& commandLine, PluginInfo* info = nullptr);
+    int32_t InstallOnly(FakeHost& host, PluginInfo* info = nullptr);
+    // OnCall with message boxes captured (and dismissed).
+    std::vector<Box> Call(FakeHost& host);
+    int32_t Settings();
+
+  private:
+    std::string dir_;
+    std::string module_;
+    void* handle_ = nullptr;
+    decltype(&OnInstall) onInstall_ = nullptr;
+    decltype(&OnCall) onCall_ = nullptr;
+    decltype(&OnSettings) onSettings_ = nullptr;
+};
+
+// The settings file's text with the two keys.
+std::string SettingsText(const std::string& workingDirectory, const std::string& commandLine);
+
+// The test program itself, quoted, for command lines.
+std::string QuotedSelf();
