@@ -1,0 +1,32 @@
+// The module's dialog templates on Linux: the counterpart of the DIALOG
+// statements in external_preprocessor.rc, built from the same macros, so the
+// two cannot drift apart. The resource compiler adds DS_SETFONT to a template
+// that names a font; so does this table.
+#include <dialog_template.h>
+
+#include "settings_dialog.h"
+
+#define SETTINGS_ITEM(windowClass, text, id, x, y, cx, cy, style)                                  \
+    {(WORD)(windowClass), (WORD)(id), text, x, y, cx, cy, (DWORD)(style)},
+
+#define SETTINGS_COUNT_ITEM(windowClass, text, id, x, y, cx, cy, style) +1
+
+const DialogTemplate ModuleDialogTemplates[] = {
+    {IDD_SETTINGS,
+     (DWORD)(SETTINGS_DIALOG_STYLE | DS_SETFONT),
+     SETTINGS_DIALOG_X,
+     SETTINGS_DIALOG_Y,
+     SETTINGS_DIALOG_WIDTH,
+     SETTINGS_DIALOG_HEIGHT,
+     SETTINGS_DIALOG_CAPTION,
+     SETTINGS_DIALOG_FONT_SIZE,
+     SETTINGS_DIALOG_FONT_NAME,
+     0 SETTINGS_DIALOG_CONTROLS(SETTINGS_COUNT_ITEM),
+     {SETTINGS_DIALOG_CONTROLS(SETTINGS_ITEM)}},
+};
+
+const int ModuleDialogTemplateCount =
+    sizeof ModuleDialogTemplates / sizeof ModuleDialogTemplates[0];
+
+static_assert(0 SETTINGS_DIALOG_CONTROLS(SETTINGS_COUNT_ITEM) <= DIALOG_MAX_ITEMS,
+              "the settings dialog has more controls than a template holds");

@@ -1,0 +1,42 @@
+// The Windows dialog tests work on their own copy of the module in a fresh
+// temporary directory, so that each has a settings file of its own.
+#pragma once
+
+#include "child.h"
+
+#include <windows.h>
+
+#include <string>
+
+struct ModuleCopy {
+    std::string directory;
+    std::string path;
+    std::string settings; // the module's path with ".ini" for its extension
+    HMODULE module = nullptr;
+
+    // Copies the module built beside this test program and loads it.
+    bool Load() {
+        static int count = 0;
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        directory = std::string(temp) + "ep-dialog-" + std::to_string(GetCurrentProcessId()) + "-" +
+                    std::to_string(++count);
+        std::string self = SelfPath();
+        std::string built = self.substr(0, self.find_last_of("\\/") + 1) + EP_MODULE_NAME;
+        path = directory + "\\" + EP_MODULE_NAME;
+        settings = path.substr(0, path.find_last_of('.')) + ".ini";
+        CreateDirectoryA(directory.c_str(), nullptr);
+        if (!CopyFileA(built.c_str(), path.c_str(), FALSE))
+            return false;
+        module = LoadLibraryA(path.c_str());
+        return module != nullptr;
+    }
+
+    ~ModuleCopy() {
+        if (module != nullptr)
+            FreeLibrary(module);
+        DeleteFileA(settings.c_str());
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(directory.c_str());
+    }
+};
