@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""The settings dialog end to end in a real terminal: plugin-host runs in a
+tmux pane on a private server, with standard input from /dev/null and standard
+output to a file, so the dialog can only have used the controlling terminal.
+Keys go in with send-keys and the screen comes back with capture-pane.
+
+Usage: dialog_tmux_test.py PLUGIN_HOST MODULE
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HOST, MODULE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+CAPTION = "Run external preprocessor plug-in Settings"
+SETTINGS = b"[Path]\nWorkingDirectory=/tmp/work\nCommandLine=pre -i %f\n"
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAILED:", message)
+
+
+def wait_for(predicate, seconds=10.0):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+class Pane:
+    def __init__(self, directory):
+        self.socket = "ep-dialog-%d" % os.getpid()
+        self.directory = directory
+        self.tmux("new-session", "-d", "-x", "100", "-y", "30", "-c", directory,
+                  "env -i PATH=/usr/bin:/bin TERM=screen bash --norc --noprofile")
+
+    def tmux(self, *args):
+        return subprocess.run(["tmux", "-L", self.socket] + list(args), check=True,
+                              capture_output=True, text=True).stdout
+
+    def screen(self):
+        return self.tmux("capture-pane", "-p")
+
+    def keys(self, *keys):
+        self.tmux("send-keys", *keys)
+        time.sleep(0.3)
+
+    def settings(self, module):
+        """Starts plugin-host settings; returns the file its result goes to."""
+        for name in ("result", "status", "stty-before", "stty-after"):
+            path = os.path.join(self.directory, name)
+            if os.path.exists(path):
+                os.unlink(path)
+        self.keys("clear; stty -g > stty-before; '%s' settings --module '%s' < /dev/null > result;"
+                  " echo $? > status; stty -g > stty-after" % (HOST, module), "Enter")
+        check(wait_for(lambda: CAPTION in self.screen()), "the dialog did not appear")
+
+    def finish(self):
+        """Waits for plugin-host to end; returns what it printed."""
+        status = os.path.join(self.directory, "stty-after")
+        check(wait_for(lambda: os.path.exists(status) and os.path.getsize(status) > 0),
+              "plugin-host did not end")
+        time.sleep(0.2)
+        read = lambda name: open(os.path.join(self.directory, name)).read()
+        check(read("stty-before") == read("stty-after"), "the terminal modes changed")
+        check(CAPTION not in self.screen(), "the dialog stayed on the screen")
+        return read("result").strip()
+
+    def close(self):
+        subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
+
+
+def main():
+    if shutil.which("tmux") is None:
+        print("FAILED: tmux is not installed")
+        return 1
+    directory = tempfile.mkdtemp(prefix="ep-dialog-")
+    module = os.path.join(directory, os.path.basename(MODULE))
+    shutil.copy(MODULE, module)
+    settings = os.path.splitext(module)[0] + ".ini"
+    with open(settings, "wb") as file:
+        file.write(SETTINGS)
+    pane = Pane(directory)
+    try:
+        # 1. The dialog shows the file's values; typing and Enter saves.
+        pane.settings(module)
+        lines = pane.screen().splitlines()
+        check(any("Working directory" in l and "/tmp/work" in l for l in lines),
+              "the working directory is not shown beside its label")
+        check(any("Command line" in l and "pre -i %f" in l for l in lines),
+              "the command line is not shown beside its label")
+        pane.keys("/x", "Tab", "End", " -o")
+        pane.keys("Enter")
+        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        saved = open(settings, "rb").read()
+        check(b"WorkingDirectory=/tmp/work/x\n" in saved and b"CommandLine=pre -i %f -o\n" in saved,
+              "the edited values were not saved: %r" % saved)
+
+        # 2. Escape ends with 2 and leaves the file as it was, byte for byte.
+        with open(settings, "wb") as file:
+            file.write(SETTINGS)
+        pane.settings(module)
+        pane.keys("changed")
+        pane.keys("Escape")
+        check(pane.finish() == "2", "Escape did not end the dialog with 2")
+        check(open(settings, "rb").read() == SETTINGS, "Escape changed the settings file")
+    finally:
+        pane.close()
+
+    # 3. Without a controlling terminal the dialog cannot be shown.
+    alone = subprocess.run(["setsid", "-w", HOST, "settings", "--module", module],
+                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+    check(alone.stdout.strip() == "-1", "without a terminal: %r" % alone.stdout)
+    check(open(settings, "rb").read() == SETTINGS, "the settings file changed without a terminal")
+    shutil.rmtree(directory, ignore_errors=True)
+    print("failed checks: %d" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
