@@ -1,0 +1,105 @@
+// Expansion of the command-line template, over the plug-in's own objects.
+#include "run/run.h"
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+class Expand : public testing::Test {
+  protected:
+    void SetUp() override {
+        memset(&context, 0, sizeof context);
+        strcpy(context.TextU, "user");
+        strcpy(context.TextP, "pass");
+        strcpy(context.TextD, "db");
+        strcpy(context.TextO, "out");
+        strcpy(context.TextN, "name");
+        Host = &context;
+    }
+    std::string Expanded(const std::string& commandLine, const char* input = "C:\\T\\se1.TMP") {
+        snprintf(CommandLine, sizeof CommandLine, "%s", commandLine.c_str());
+        ok = ExpandCommandLine(input);
+        return ExpandedCommandLine;
+    }
+    HostContext context;
+    BOOL ok = FALSE;
+};
+
+TEST_F(Expand, EachPlaceholderTakesItsValueOnce) {
+    EXPECT_EQ(Expanded("pp %f %u %p %d %o %N"), "pp C:\\T\\se1.TMP user pass db out name");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Expanded("no placeholder at all"), "no placeholder at all");
+    EXPECT_EQ(Expanded(""), "");
+    // Only the first occurrence; the second stays as the two characters.
+    EXPECT_EQ(Expanded("a %f b %f"), "a C:\\T\\se1.TMP b %f");
+    // Only the exact forms count.
+    EXPECT_EQ(Expanded("%F %n %U %%"), "%F %n %U %%");
+}
+
+TEST_F(Expand, ValuesAreInsertedVerbatim) {
+    strcpy(context.TextU, "");
+    EXPECT_EQ(Expanded("x%uy"), "xy");
+    // No escape: "%%f" is a percent sign followed by the path.
+    EXPECT_EQ(Expanded("%%f"), "%C:\\T\\se1.TMP");
+    // A value holding a later placeholder gets it substituted, since every
+    // search starts again at the beginning.
+    strcpy(context.TextU, "<%p>");
+    EXPECT_EQ(Expanded("%u %p"), "<pass> %p");
+    strcpy(context.TextU, "\"quoted\" value");
+    EXPECT_EQ(Expanded("-u %u"), "-u \"quoted\" value");
+}
+
+TEST_F(Expand, NeverLongerThan259Characters) {
+    std::string base(255, 'a');
+    // 255 + 4 = 259 characters: fits exactly.
+    EXPECT_EQ(Expanded(base + "%u", "x"), base + "user");
+    EXPECT_TRUE(ok);
+    // 260 would not: refused, never cut, never written past the array.
+    memset(ExpandedCommandLine, 0, sizeof ExpandedCommandLine);
+    Expanded(base + "x%u", "x");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(ExpandedCommandLine[PATH_CAPACITY], '\0');
+    EXPECT_LE(strlen(ExpandedCommandLine), 259u);
+    // An input path that would overflow is refused too.
+    Expanded("%f", std::string(259, 'p').c_str());
+    EXPECT_TRUE(ok);
+    Expanded("x%f", std::string(259, 'p').c_str());
+    EXPECT_FALSE(ok);
+}
+
+TEST(SettingsPath, LastDotCountsEvenInDirectoryNames) {
+    char path[PATH_ARRAY];
+    ASSERT_TRUE(DeriveSettingsPath("C:\\Host\\Plugins\\plugin.dll", path));
+    EXPECT_STREQ(path, "C:\\Host\\Plugins\\plugin.ini");
+    ASSERT_TRUE(DeriveSettingsPath("/opt/my.tools/plugin", path));
+    EXPECT_STREQ(path, "/opt/my.ini");
+    ASSERT_TRUE(DeriveSettingsPath("/usr/lib/a.b.so", path));
+    EXPECT_STREQ(path, "/usr/lib/a.b.ini");
+}
+
+TEST(SettingsPath, ModuleFileIsNeverTheSettingsFile) {
+    char path[PATH_ARRAY];
+    ASSERT_TRUE(DeriveSettingsPath("/opt/tools/plugin", path));
+    EXPECT_STREQ(path, "/opt/tools/plugin.ini");
+    ASSERT_TRUE(DeriveSettingsPath("/opt/tools/plugin.INI", path));
+    EXPECT_STREQ(path, "/opt/tools/plugin.INI.ini");
+}
+
+TEST(SettingsPath, TooLongForTheArrayGivesNoPath) {
+    char path[PATH_ARRAY];
+    std::string dir(250, 'd');
+    // 250 + "/p.x" -> 250 + "/p.ini" = 256 characters: fits.
+    EXPECT_TRUE(DeriveSettingsPath((dir + "/p.x").c_str(), path));
+    // A module path of 259 characters with a one-letter extension would
+    // need 261.
+    std::string longPath = std::string(257, 'd') + ".x";
+    EXPECT_FALSE(DeriveSettingsPath(longPath.c_str(), path));
+    EXPECT_STREQ(path, "");
+}
+
+} // namespace

@@ -1,0 +1,189 @@
+// Profile-file cases, run both through our platform layer and through the
+// Windows functions (kernel32 under Wine), so that any difference shows.
+//
+// WHERE WINE DIFFERS. Wine 8.0 differs from Windows here; a case that shows
+// it carries Wine's result in its `wine` field, used only when running
+// under Wine, and our layer follows Windows:
+//   1. A quoted value that fits the capacity exactly loses its last
+//      character: Wine counts the closing quote against the capacity.
+//      Windows drops the quotes and then cuts to capacity - 1.
+//   2. Wine keeps a ";" comment line as a key named ";...", so asking for
+//      such a name finds it and a new key goes after it. Windows keeps
+//      comment lines out of its key lists; our layer skips them altogether.
+//   3. Wine rewrites the whole file from its parsed form on every write: it
+//      drops blank lines, trims blanks around names and values, and ends
+//      every line with CRLF. Windows edits only the line concerned, and
+//      leaves every other byte as it was.
+#pragma once
+
+struct ReadCase {
+    const char* file; // the file's bytes; NULL: no file
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+    unsigned capacity;
+    const char* expected; // the buffer afterwards, its length returned; NULL: untouched, 0
+    const char* wine;     // Wine's result where it differs (see above), else NULL
+};
+
+// Matching sections and keys.
+static const ReadCase ReadNames[] = {
+    {"[Path]\r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\r\nKey=1\r\n", "pATH", "kEY", "d", 10, "1", nullptr},
+    {"[ Path ]\r\n  A  =  1 2  \r\n", "Path", "A", "d", 10, "1 2", nullptr},
+    {"[Path]\r\nA=1\r\n", " Path ", "\tA ", "d", 10, "1", nullptr},
+    {"\t[Path]\x1a\r\n\tA\t=\x1a"
+     "1\v\f\r\n",
+     "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\r\nA B=1\r\n", "Path", "A B", "d", 10, "1", nullptr},
+    {"[Path]\r\nAB=1\r\nA=2\r\n", "Path", "A", "d", 10, "2", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "AB", "d", 10, "d", nullptr},
+    {"[PathX]\r\nA=1\r\n[Pat]\r\nA=2\r\n[Path]\r\nA=3\r\n", "Path", "A", "d", 10, "3", nullptr},
+    {"[Path]\r\n\"A\"=1\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[\"Path\"]\r\nA=1\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[Path]\r\nA=1=2\r\n", "Path", "A", "d", 10, "1=2", nullptr},
+    {"[Path]\r\nA\r\nA=2\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[Path]\r\nA=1\r\nA=2\r\n", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\r\nA=1\r\n[Path]\r\nA=2\r\n", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\r\nB=1\r\n[Path]\r\nA=2\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[Path]\r\n  [Q]\r\nA=1\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[Other]\r\n[Path=5\r\n", "Other", "[Path", "d", 10, "5", nullptr},
+    {"[Other]\r\n[Path\r\nA=1\r\n", "Other", "A", "d", 10, "1", nullptr},
+    {"[Other]\r\n[Path\r\nA=1\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[Pa]th]\r\nA=1\r\n", "Pa]th", "A", "d", 10, "1", nullptr},
+    {"[Pa]th]\r\nA=1\r\n", "Pa", "A", "d", 10, "d", nullptr},
+    {"[Path] ;x\r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\r\n = 1 \r\n", "Path", "", "d", 10, "1", nullptr},
+    {"[Path]\r\n\r\nA=1\r\n", "Path", "", "d", 10, "d", nullptr},
+    {"A=top\r\n[Path]\r\nA=1\r\n", "", "A", "d", 10, "top", nullptr},
+    {"[]\r\nA=1\r\n", "", "A", "d", 10, "d", nullptr},
+    {"[Path]\r\nA=\xe4\xf6\r\n", "Path", "A", "d", 10, "\xe4\xf6", nullptr},
+    {"[Path]\r\n\xa0"
+     "A=1\r\nA=x\xa0\r\n",
+     "Path", "A", "d", 10, "x\xa0", nullptr},
+};
+
+// Comments, line ends and the start of the file.
+static const ReadCase ReadLayout[] = {
+    {"[Path]\r\n;A=1\r\nA=2\r\n", "Path", "A", "d", 10, "2", nullptr},
+    {"[Path]\r\n  ;A=1\r\n", "Path", ";A", "d", 10, "d", "1"},
+    {"[Path]\r\n#A=1\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[Path]\r\n#A=1\r\n", "Path", "#A", "d", 10, "1", nullptr},
+    {"[Path]\nA=1\n", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\rA=1\r", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\n\rA=1\n\r", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\r\r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
+    {"[Path]\r\nA=1", "Path", "A", "d", 10, "1", nullptr},
+    {"\xef\xbb\xbf[Path]\r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
+    {"\r\n\r\n[Path]\r\n\x1a\r\n \r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
+};
+
+// Values: blanks and quotes.
+static const ReadCase ReadValues[] = {
+    {"[Path]\r\nA=\"1 2\"\r\n", "Path", "A", "d", 10, "1 2", nullptr},
+    {"[Path]\r\nA=' x '\r\n", "Path", "A", "d", 10, " x ", nullptr},
+    {"[Path]\r\nA= \"x\"\t\r\n", "Path", "A", "d", 10, "x", nullptr},
+    {"[Path]\r\nA=\"\"\r\n", "Path", "A", "d", 10, "", nullptr},
+    {"[Path]\r\nA=\"\r\n", "Path", "A", "d", 10, "\"", nullptr},
+    {"[Path]\r\nA=\"x\r\n", "Path", "A", "d", 10, "\"x", nullptr},
+    {"[Path]\r\nA=x\"\r\n", "Path", "A", "d", 10, "x\"", nullptr},
+    {"[Path]\r\nA=\"x'\r\n", "Path", "A", "d", 10, "\"x'", nullptr},
+    {"[Path]\r\nA=\"x\"y\"\r\n", "Path", "A", "d", 10, "x\"y", nullptr},
+    {"[Path]\r\nA=1 ;x\r\n", "Path", "A", "d", 10, "1 ;x", nullptr},
+    {"[Path]\r\nA=\r\n", "Path", "A", "d", 10, "", nullptr},
+    {"[Path]\r\nA=   \r\n", "Path", "A", "d", 10, "", nullptr},
+};
+
+// Capacities: none, room for the terminator only, one short, exact fit.
+static const ReadCase ReadCapacity[] = {
+    {"[Path]\r\nA=abc\r\n", "Path", "A", "d", 0, nullptr, nullptr},
+    {"[Path]\r\nA=abc\r\n", "Path", "A", "d", 1, "", nullptr},
+    {"[Path]\r\nA=abc\r\n", "Path", "A", "d", 3, "ab", nullptr},
+    {"[Path]\r\nA=abc\r\n", "Path", "A", "d", 4, "abc", nullptr},
+    {"[Path]\r\nA=\"abc\"\r\n", "Path", "A", "d", 3, "ab", nullptr},
+    {"[Path]\r\nA=\"abc\"\r\n", "Path", "A", "d", 4, "abc", "ab"},
+    {"[Path]\r\nA=\"abc\"\r\n", "Path", "A", "d", 5, "abc", nullptr},
+    {"[Path]\r\nA=\"a\"\r\n", "Path", "A", "d", 2, "a", ""},
+    {"[Path]\r\nA=abc\r\n", "Path", "B", "defgh", 4, "def", nullptr},
+    {nullptr, "Path", "B", "defgh", 3, "de", nullptr},
+};
+
+// Defaults.
+static const ReadCase ReadDefaults[] = {
+    {nullptr, "Path", "A", "d", 10, "d", nullptr},
+    {"", "Path", "A", "d", 10, "d", nullptr},
+    {"[Q]\r\nA=1\r\n", "Path", "A", "d", 10, "d", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "B", nullptr, 10, "", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "B", "def  ", 10, "def", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "B", "  def", 10, "  def", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "B", "def\t", 10, "def\t", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "B", "   ", 10, " ", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "B", "\"def\"", 10, "def", nullptr},
+    {nullptr, "Path", "B", "'d' ", 10, "d", nullptr},
+    {"[Path]\r\nA=1\r\n", "Path", "", "d", 10, "d", nullptr},
+    {"[Path]\r\nA=1\r\n", "", "A", "d", 10, "d", nullptr},
+};
+
+struct Write {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+struct WriteCase {
+    const char* file; // the starting bytes; NULL: no file
+    Write writes[2];  // a NULL section ends the list
+    const char* expected;
+    const char* wine; // Wine's bytes where they differ (see above), else NULL
+};
+
+static const WriteCase WriteCases[] = {
+    // Creating the file, the section and the key.
+    {nullptr, {{"Path", "A", "1"}}, "[Path]\r\nA=1\r\n", nullptr},
+    {"", {{"Path", "A", "1"}}, "[Path]\r\nA=1\r\n", nullptr},
+    {nullptr,
+     {{"Path", "WorkingDirectory", ""}, {"Path", "CommandLine", "tool %f"}},
+     "[Path]\r\nWorkingDirectory=\r\nCommandLine=tool %f\r\n",
+     nullptr},
+    {nullptr, {{" Path ", " A ", " 1 "}}, "[Path ]\r\nA =1 \r\n", nullptr},
+    {"[Path]\nA=1\n\n",
+     {{"Q", "B", "2"}},
+     "[Path]\nA=1\n\n[Q]\r\nB=2\r\n",
+     "[Path]\r\nA=1\r\n[Q]\r\nB=2\r\n"},
+    {"[Path]\r\nA=1", {{"Q", "B", "2"}}, "[Path]\r\nA=1\r\n[Q]\r\nB=2\r\n", nullptr},
+    // Replacing a key's line in place.
+    {"; top\r\n[Path]\r\n  A = 1 \r\n\r\n; note\r\nB=x\r\n",
+     {{"Path", "A", "2"}},
+     "; top\r\n[Path]\r\nA=2\r\n\r\n; note\r\nB=x\r\n",
+     "; top\r\n[Path]\r\nA=2\r\n; note\r\nB=x\r\n"},
+    {"[Path]\r\nKey=1\r\n", {{"path", "KEY", "2"}}, "[Path]\r\nKey=2\r\n", nullptr},
+    {"[Path]\nA=1\nB=x\n", {{"Path", "A", "2"}}, "[Path]\nA=2\nB=x\n", "[Path]\r\nA=2\r\nB=x\r\n"},
+    {"[Path]\r\nA=1\r\n", {{"Path", "A", ""}}, "[Path]\r\nA=\r\n", nullptr},
+    {"[Path]\r\nA=1\r\n", {{"Path", "A", "\"x\""}}, "[Path]\r\nA=\"x\"\r\n", nullptr},
+    {"[Path]\r\nA\r\n", {{"Path", "A", "3"}}, "[Path]\r\nA=3\r\n", nullptr},
+    {"[Path]\r\nA=1\r\n[Path]\r\nB=2\r\n",
+     {{"Path", "B", "3"}},
+     "[Path]\r\nA=1\r\nB=3\r\n[Path]\r\nB=2\r\n",
+     nullptr},
+    // A new key goes after the last key line of its section.
+    {"[Path]\r\nA=1\r\n\r\n;c\r\n[Q]\r\nC=3\r\n",
+     {{"Path", "B", "2"}},
+     "[Path]\r\nA=1\r\nB=2\r\n\r\n;c\r\n[Q]\r\nC=3\r\n",
+     "[Path]\r\nA=1\r\n;c\r\nB=2\r\n[Q]\r\nC=3\r\n"},
+    {"[Path]\r\n;c\r\n[Q]\r\n",
+     {{"Path", "B", "2"}},
+     "[Path]\r\nB=2\r\n;c\r\n[Q]\r\n",
+     "[Path]\r\n;c\r\nB=2\r\n[Q]\r\n"},
+    {"[Path]\r\nA=1", {{"Path", "B", "2"}}, "[Path]\r\nA=1\r\nB=2\r\n", nullptr},
+    {"[Path]", {{"Path", "B", "2"}}, "[Path]\r\nB=2\r\n", nullptr},
+    {"A=0\r\n[Path]\r\n", {{"", "B", "2"}}, "A=0\r\nB=2\r\n[Path]\r\n", nullptr},
+    {"[Path]\r\n;A=1\r\n",
+     {{"Path", ";A", "2"}},
+     "[Path]\r\n;A=2\r\n;A=1\r\n",
+     "[Path]\r\n;A=2\r\n"},
+    // Removing a key (NULL value) or a section (NULL key).
+    {"[Path]\r\nA=1\r\nB=2\r\n", {{"Path", "A", nullptr}}, "[Path]\r\nB=2\r\n", nullptr},
+    {"[Path]\r\nA=1\r\n", {{"Path", "B", nullptr}}, "[Path]\r\nA=1\r\n", nullptr},
+    {nullptr, {{"Path", "B", nullptr}}, nullptr, nullptr},
+    {"[Path]\r\nA=1\r\n[Q]\r\nB=2\r\n", {{"Path", nullptr, nullptr}}, "[Q]\r\nB=2\r\n", nullptr},
+};

@@ -1,0 +1,328 @@
+// GetPrivateProfileStringA and WritePrivateProfileStringA. Built natively the
+// cases run over our platform layer; built with mingw-w64 they run over the
+// Windows functions (Wine), with the same table.
+#include "profile_cases.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <dirent.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool OnWine() {
+#ifdef _WIN32
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+const char* Expected(const char* expected, const char* wine) {
+    return wine != nullptr && OnWine() ? wine : expected;
+}
+
+// A fresh directory per test program; Windows takes full paths only.
+std::string Dir() {
+    static std::string dir;
+    if (dir.empty()) {
+#ifdef _WIN32
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        dir = std::string(temp) + "ep_profile_" + std::to_string(GetCurrentProcessId());
+        _mkdir(dir.c_str());
+        dir += "\\";
+#else
+        char temp[] = "/tmp/ep_profile_XXXXXX";
+        dir = std::string(mkdtemp(temp)) + "/";
+#endif
+    }
+    return dir;
+}
+
+// Removes the (by then empty) directory when the program ends.
+class RemoveDir : public testing::Environment {
+    void TearDown() override {
+        std::string dir = Dir();
+        dir.pop_back();
+#ifdef _WIN32
+        _rmdir(dir.c_str());
+#else
+        rmdir(dir.c_str());
+#endif
+    }
+};
+testing::Environment* const Cleanup = testing::AddGlobalTestEnvironment(new RemoveDir);
+
+std::string PathOf(const char* name) {
+    return Dir() + name;
+}
+
+// Puts the bytes in place as the file (NULL: no file).
+void Put(const std::string& path, const char* bytes, size_t length) {
+    remove(path.c_str());
+    if (bytes == nullptr)
+        return;
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(bytes, 1, length, f);
+    fclose(f);
+}
+
+void Put(const std::string& path, const char* bytes) {
+    Put(path, bytes, bytes ? strlen(bytes) : 0);
+}
+
+// The file's bytes, or "<none>" when it does not exist.
+std::string Bytes(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return "<none>";
+    std::string bytes;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.append(chunk, n);
+    fclose(f);
+    return bytes;
+}
+
+// Reads with a buffer of the given capacity, filled with a sentinel first so
+// that any byte written past the terminator shows; returns the value.
+std::string Read(const std::string& path, const char* section, const char* key,
+                 const char* defaultValue, unsigned capacity, DWORD* returned) {
+    char buffer[400];
+    memset(buffer, 0x7F, sizeof buffer);
+    *returned =
+        GetPrivateProfileStringA(section, key, defaultValue, buffer, capacity, path.c_str());
+    size_t used = capacity == 0 ? 0 : *returned + 1;
+    for (size_t i = used; i < sizeof buffer; i++)
+        if (buffer[i] != 0x7F)
+            ADD_FAILURE() << "byte " << i << " written past the terminator";
+    return capacity == 0 ? "<untouched>" : std::string(buffer, *returned);
+}
+
+void RunReadCases(const ReadCase* cases, size_t count) {
+    std::string path = PathOf("read.ini");
+    for (size_t i = 0; i < count; i++) {
+        const ReadCase& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": [" + (c.file ? c.file : "<none>") + "] " +
+                     c.section + "/" + c.key);
+        Put(path, c.file);
+        const char* expected = Expected(c.expected, c.wine);
+        DWORD returned;
+        std::string value = Read(path, c.section, c.key, c.defaultValue, c.capacity, &returned);
+        EXPECT_EQ(value, expected ? expected : "<untouched>");
+        EXPECT_EQ(returned, expected ? strlen(expected) : 0);
+    }
+    remove(path.c_str());
+}
+
+} // namespace
+
+TEST(ProfileRead, SectionAndKeyNamesMatchAsWindowsMatchesThem) {
+    RunReadCases(ReadNames, sizeof ReadNames / sizeof ReadNames[0]);
+}
+
+TEST(ProfileRead, CommentsLineEndsAndByteOrderMarkAreSkipped) {
+    RunReadCases(ReadLayout, sizeof ReadLayout / sizeof ReadLayout[0]);
+}
+
+TEST(ProfileRead, ValuesLoseSurroundingBlanksAndOnePairOfQuotes) {
+    RunReadCases(ReadValues, sizeof ReadValues / sizeof ReadValues[0]);
+}
+
+TEST(ProfileRead, ValueIsCutToCapacityMinusOne) {
+    RunReadCases(ReadCapacity, sizeof ReadCapacity / sizeof ReadCapacity[0]);
+}
+
+TEST(ProfileRead, DefaultIsGivenForMissingFileSectionOrKey) {
+    RunReadCases(ReadDefaults, sizeof ReadDefaults / sizeof ReadDefaults[0]);
+}
+
+TEST(ProfileRead, MissingFileReportsFileNotFound) {
+    std::string path = PathOf("missing.ini");
+    remove(path.c_str());
+    char buffer[8];
+    SetLastError(0);
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "A", "", buffer, sizeof buffer, path.c_str()), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+}
+
+TEST(ProfileRead, LongLinesDoNotBreakMatching) {
+    std::string path = PathOf("long.ini");
+    std::string many(10000, 'x');
+    std::string longName(5000, 'k');
+    std::string file = "[Other]\r\nA=wrong\r\n[Path]" + std::string(9000, ' ') + "\r\n;" + many +
+                       "\r\nB=" + many + "\r\n" + longName + "=v\r\nA=\"" + std::string(300, 'y') +
+                       "\"\r\n";
+    Put(path, file.c_str());
+    char buffer[261];
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "A", "", buffer, 260, path.c_str()), 259u);
+    EXPECT_EQ(std::string(buffer), std::string(259, 'y'));
+    EXPECT_EQ(GetPrivateProfileStringA("Path", longName.c_str(), "", buffer, 260, path.c_str()),
+              1u);
+    EXPECT_STREQ(buffer, "v");
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "B", "", buffer, 260, path.c_str()), 259u);
+    EXPECT_EQ(std::string(buffer), std::string(259, 'x'));
+    remove(path.c_str());
+}
+
+TEST(ProfileWrite, FileBytesAfterWritesAreExactlyAsWindowsLeavesThem) {
+    std::string path = PathOf("write.ini");
+    for (size_t i = 0; i < sizeof WriteCases / sizeof WriteCases[0]; i++) {
+        const WriteCase& c = WriteCases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": [" + (c.file ? c.file : "<none>") + "]");
+        Put(path, c.file);
+        for (const Write& w : c.writes) {
+            if (w.section != nullptr) {
+                EXPECT_TRUE(WritePrivateProfileStringA(w.section, w.key, w.value, path.c_str()));
+            }
+        }
+        const char* expected = Expected(c.expected, c.wine);
+        EXPECT_EQ(Bytes(path), expected ? expected : "<none>");
+    }
+    remove(path.c_str());
+}
+
+TEST(ProfileWrite, LongLinesAndOtherSectionsAreCopiedByteForByte) {
+    std::string path = PathOf("long_write.ini");
+    std::string head = "[A]\r\nX=" + std::string(10000, 'a') + "\r\n;" + std::string(9000, 'c') +
+                       "\r\n[Path]\r\nB=" + std::string(7000, 'b') + "\r\n";
+    std::string tail = "[Z]\r\nY=" + std::string(5000, 'z') + "\r\n";
+    Put(path, (head + tail).c_str());
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "C", "new", path.c_str()));
+    EXPECT_EQ(Bytes(path), head + "C=new\r\n" + tail);
+    remove(path.c_str());
+}
+
+TEST(ProfileWrite, WrittenValuesReadBack) {
+    std::string path = PathOf("round.ini");
+    Put(path, nullptr);
+    std::string value(259, 'v');
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "CommandLine", value.c_str(), path.c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "WorkingDirectory", "", path.c_str()));
+    char buffer[260];
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "CommandLine", "", buffer, 260, path.c_str()), 259u);
+    EXPECT_EQ(std::string(buffer), value);
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "WorkingDirectory", "d", buffer, 260, path.c_str()),
+              0u);
+    remove(path.c_str());
+}
+
+#ifndef _WIN32
+
+// Failures of our own layer: the original stays whole and no lock is left.
+namespace {
+
+bool LockLeft(const std::string& path) {
+    return access((path + ".lock").c_str(), F_OK) == 0;
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dir != nullptr && readdir(dir) != nullptr)
+        count++;
+    if (dir != nullptr)
+        closedir(dir);
+    return count;
+}
+
+} // namespace
+
+TEST(ProfileWriteFailure, FileSizeLimitKeepsOldFileAndRemovesLock) {
+    std::string path = PathOf("limit.ini");
+    std::string old = "[Path]\r\nA=" + std::string(3000, 'o') + "\r\n";
+    Put(path, old.c_str());
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 1000;
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    BOOL written = WritePrivateProfileStringA("Path", "B", "new", path.c_str());
+    DWORD error = GetLastError();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, (DWORD)EFBIG);
+    EXPECT_EQ(Bytes(path), old);
+    EXPECT_FALSE(LockLeft(path));
+    remove(path.c_str());
+}
+
+TEST(ProfileWriteFailure, ExistingLockIsLeftAloneAndNothingChanges) {
+    std::string path = PathOf("locked.ini");
+    Put(path, "[Path]\r\nA=1\r\n");
+    Put(path + ".lock", "someone else's");
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "2", path.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)EEXIST);
+    EXPECT_EQ(Bytes(path), "[Path]\r\nA=1\r\n");
+    EXPECT_EQ(Bytes(path + ".lock"), "someone else's");
+    remove((path + ".lock").c_str());
+    remove(path.c_str());
+}
+
+TEST(ProfileWriteFailure, DirectoryThatIsAFileOrFileThatIsADirectoryFails) {
+    std::string file = PathOf("plain");
+    Put(file, "x");
+    std::string inside = file + "/settings.ini";
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "1", inside.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ENOTDIR);
+    EXPECT_EQ(Bytes(file), "x");
+    std::string dir = PathOf("folder.ini");
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "1", dir.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)EISDIR);
+    EXPECT_FALSE(LockLeft(dir));
+    rmdir(dir.c_str());
+    remove(file.c_str());
+}
+
+TEST(ProfileWrite, PermissionsAreKeptAndNewFilesArePrivate) {
+    std::string path = PathOf("mode.ini");
+    Put(path, nullptr);
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "A", "1", path.c_str()));
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "A", "2", path.c_str()));
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_FALSE(LockLeft(path));
+    remove(path.c_str());
+}
+
+TEST(ProfileWrite, NoDescriptorIsLeftOpen) {
+    std::string path = PathOf("fds.ini");
+    Put(path, "[Path]\r\nA=1\r\n");
+    int before = OpenDescriptors();
+    char buffer[16];
+    GetPrivateProfileStringA("Path", "A", "", buffer, sizeof buffer, path.c_str());
+    GetPrivateProfileStringA("Path", "A", "", buffer, sizeof buffer, PathOf("none.ini").c_str());
+    WritePrivateProfileStringA("Path", "A", "2", path.c_str());
+    Put(path + ".lock", "held");
+    WritePrivateProfileStringA("Path", "A", "3", path.c_str());
+    EXPECT_EQ(OpenDescriptors(), before);
+    remove((path + ".lock").c_str());
+    remove(path.c_str());
+}
+
+#endif
