@@ -92,6 +92,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0
 #define WAIT_FAILED 0xFFFFFFFFu
+#define WAIT_TIMEOUT 0x102
 
 typedef struct _STARTUPINFOA {
     DWORD cb;

@@ -1,0 +1,85 @@
+// Starting a command line from a test the way the plug-in starts its
+// program: standard output in a new inheritable file, standard input and
+// standard error null handles. Only the public Windows operations are used,
+// so the same code runs over Windows and over the platform layer.
+#pragma once
+
+#include "child.h"
+
+#include <windows.h>
+
+#include <string.h>
+#include <string>
+#include <vector>
+
+// A capture file created anew in the temporary directory; removed at the end.
+struct Capture {
+    std::string path;
+    HANDLE handle;
+
+    Capture() {
+        char dir[MAX_PATH], name[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        GetTempFileNameA(dir, "ept", 0, name);
+        DeleteFileA(name);
+        path = name;
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+        handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    ~Capture() {
+        CloseHandle(handle);
+        DeleteFileA(path.c_str());
+    }
+    std::string Read() {
+        static char buffer[65536];
+        DWORD read = 0;
+        SetFilePointer(handle, 0, NULL, FILE_BEGIN);
+        ReadFile(handle, buffer, sizeof buffer, &read, NULL);
+        return std::string(buffer, read);
+    }
+};
+
+inline BOOL Start(const std::string& line, HANDLE output, PROCESS_INFORMATION* process) {
+    std::vector<char> text(line.begin(), line.end());
+    text.push_back('\0');
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    return CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS, NULL, NULL,
+                          &startup, process);
+}
+
+// Runs the line to its end: its standard output, or "not started: <error>".
+inline std::string RunCaptured(const std::string& line) {
+    Capture capture;
+    PROCESS_INFORMATION process;
+    if (!Start(line, capture.handle, &process))
+        return "not started: " + std::to_string(GetLastError());
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return capture.Read();
+}
+
+// The test program itself, quoted, to start it in a child mode.
+inline std::string Self() {
+    return std::string("\"") + SelfPath() + "\"";
+}
+
+// The arguments an echo-args child wrote, each as "<length>:<bytes>\n".
+inline std::vector<std::string> Echoed(const std::string& output) {
+    std::vector<std::string> args;
+    size_t at = 0;
+    while (at < output.size()) {
+        size_t colon = output.find(':', at);
+        if (colon == std::string::npos)
+            return {"unreadable: " + output};
+        size_t length = std::stoul(output.substr(at, colon - at));
+        args.push_back(output.substr(colon + 1, length));
+        at = colon + 1 + length + 1;
+    }
+    return args;
+}

@@ -1,0 +1,271 @@
+// Starting a program and waiting for it, as the run does: what counts as a
+// failure to start, what the child gets on its standard handles, and how the
+// wait behaves. The exact error numbers and the descriptor and signal checks
+// are the Linux layer's; the rest holds on every target.
+#include "cmdline_run.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+// Starts the line expecting a failure; returns the error, 0 if it started.
+static DWORD StartError(const std::string& line) {
+    Capture capture;
+    PROCESS_INFORMATION process;
+    if (!Start(line, capture.handle, &process))
+        return GetLastError();
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return 0;
+}
+
+// A file in the temporary directory with the given text, removed at the end.
+struct TextFile {
+    char path[MAX_PATH];
+    explicit TextFile(const char* text) {
+        char dir[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        GetTempFileNameA(dir, "ept", 0, path);
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD written;
+        WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
+        CloseHandle(file);
+    }
+    ~TextFile() {
+        DeleteFileA(path);
+    }
+};
+
+TEST(Process, MissingProgramOrEmptyLineFailsToStart) {
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, StartError("no-such-program-ep a b"));
+    EXPECT_NE(0u, StartError(""));
+    EXPECT_NE(0u, StartError("   "));
+#ifndef _WIN32
+    EXPECT_EQ((DWORD)ENOENT, StartError(""));
+    EXPECT_EQ((DWORD)ENOENT, StartError("/no/such/dir/prog"));
+    EXPECT_EQ((DWORD)ENOTDIR, StartError(Self() + "/prog"));
+    EXPECT_EQ(-1, waitpid(-1, NULL, WNOHANG)) << "a failed start left a child behind";
+#endif
+}
+
+TEST(Process, DirectoryOrTextFileFailsToStart) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    dir[strlen(dir) - 1] = '\0';
+    TextFile text("echo started\n");
+    EXPECT_NE(0u, StartError(std::string("\"") + dir + "\""));
+    EXPECT_NE(0u, StartError(std::string("\"") + text.path + "\""));
+#ifndef _WIN32
+    EXPECT_EQ((DWORD)EACCES, StartError(dir));
+    EXPECT_EQ((DWORD)EACCES, StartError(text.path));
+    chmod(text.path, 0700); // executable, but no "#!" line: no shell runs it
+    EXPECT_EQ((DWORD)ENOEXEC, StartError(text.path));
+#endif
+}
+
+TEST(Process, FailedStartsLeaveNoHandleBehind) {
+    for (int i = 0; i < 100; i++)
+        ASSERT_NE(0u, StartError("no-such-program-ep")) << i;
+    EXPECT_EQ("slept", RunCaptured(Self() + " --child sleep 0"));
+}
+
+TEST(Process, StandardInputIsAtEndAndStandardErrorGoesNowhere) {
+#ifndef _WIN32
+    // Give the test itself a standard input with bytes in it, and a standard
+    // error in a file, to see that the child gets neither.
+    int pipeEnds[2], savedIn = dup(0), savedErr = dup(2);
+    ASSERT_EQ(0, pipe(pipeEnds));
+    ASSERT_EQ(5, write(pipeEnds[1], "bytes", 5));
+    close(pipeEnds[1]);
+    dup2(pipeEnds[0], 0);
+    close(pipeEnds[0]);
+    TextFile errors("");
+    int errorFile = open(errors.path, O_WRONLY);
+    dup2(errorFile, 2);
+    close(errorFile);
+#endif
+    std::string input = RunCaptured(Self() + " --child stdin");
+    std::string output = RunCaptured(Self() + " --child stderr to-nowhere");
+#ifndef _WIN32
+    dup2(savedIn, 0);
+    dup2(savedErr, 2);
+    close(savedIn);
+    close(savedErr);
+    struct stat info;
+    ASSERT_EQ(0, stat(errors.path, &info));
+    EXPECT_EQ(0, info.st_size) << "the child wrote to the host's standard error";
+#endif
+    EXPECT_EQ("eof 0", input);
+    EXPECT_EQ("out", output);
+}
+
+TEST(Process, KilledChildIsWaitedForLikeAnyOther) {
+    Capture capture;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(Start(Self() + " --child kill", capture.handle, &process));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, INFINITE));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 0));
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ("partial", capture.Read());
+}
+
+TEST(Process, FiniteWaitTimesOutUntilTheChildEnds) {
+    Capture capture;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(Start(Self() + " --child sleep 700", capture.handle, &process));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 0));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 50));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 5000));
+    EXPECT_EQ("slept", capture.Read());
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ((DWORD)WAIT_FAILED, WaitForSingleObject(NULL, 0));
+}
+
+#ifndef _WIN32
+// PATH as execvp reads it: entries in order, an empty one for the current
+// directory; a file that may not be run is passed over, one without a valid
+// header ends the search.
+TEST(Process, ProgramIsLookedUpInPathWithoutShellFallback) {
+    std::string self = SelfPath();
+    std::string dir = self.substr(0, self.rfind('/')), name = self.substr(self.rfind('/') + 1);
+    std::string line = name + " --child echo-args found";
+    char denied[] = "/tmp/ept-denied-XXXXXX", noHeader[] = "/tmp/ept-noheader-XXXXXX";
+    ASSERT_TRUE(mkdtemp(denied) && mkdtemp(noHeader));
+    std::string deniedFile = std::string(denied) + "/" + name;
+    std::string noHeaderFile = std::string(noHeader) + "/" + name;
+    close(open(deniedFile.c_str(), O_CREAT | O_WRONLY, 0600));
+    close(open(noHeaderFile.c_str(), O_CREAT | O_WRONLY, 0700));
+    std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
+    char savedDir[4096];
+    ASSERT_TRUE(getcwd(savedDir, sizeof savedDir));
+
+    setenv("PATH", ("/no/such/dir:" + std::string(denied) + ":" + dir).c_str(), 1);
+    EXPECT_EQ("5:found\n", RunCaptured(line));
+    setenv("PATH", (std::string(denied) + ":/no/such/dir").c_str(), 1);
+    EXPECT_EQ((DWORD)EACCES, StartError(line));
+    setenv("PATH", (std::string(noHeader) + ":" + dir).c_str(), 1);
+    EXPECT_EQ((DWORD)ENOEXEC, StartError(line));
+    ASSERT_EQ(0, chdir(dir.c_str()));
+    setenv("PATH", "/no/such/dir:", 1);
+    EXPECT_EQ("5:found\n", RunCaptured(line));
+
+    ASSERT_EQ(0, chdir(savedDir));
+    setenv("PATH", savedPath.c_str(), 1);
+    unlink(deniedFile.c_str());
+    unlink(noHeaderFile.c_str());
+    rmdir(denied);
+    rmdir(noHeader);
+}
+
+TEST(Process, LineLimitAndRefusedArguments) {
+    std::string line = Self() + " --child echo-args ";
+    std::string longest(259 - line.size(), 'x');
+    EXPECT_EQ(std::to_string(longest.size()) + ":" + longest + "\n", RunCaptured(line + longest));
+    EXPECT_EQ((DWORD)E2BIG, StartError(line + longest + "x"));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = (HANDLE)(uintptr_t)4096;
+    PROCESS_INFORMATION process;
+    char text[] = "prog";
+    EXPECT_FALSE(CreateProcessA(NULL, text, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process));
+    EXPECT_EQ((DWORD)EBADF, GetLastError());
+    EXPECT_FALSE(CreateProcessA("prog", text, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process));
+    EXPECT_EQ((DWORD)EINVAL, GetLastError());
+    EXPECT_FALSE(CreateProcessA(NULL, text, NULL, NULL, TRUE, 0, NULL, "/", &startup, &process));
+    EXPECT_EQ((DWORD)EINVAL, GetLastError());
+}
+
+// The descriptors open in this process that a child inherits anyway.
+static std::string InheritableDescriptors() {
+    std::string list;
+    DIR* dir = opendir("/proc/self/fd");
+    while (struct dirent* entry = readdir(dir)) {
+        int fd = atoi(entry->d_name);
+        if (entry->d_name[0] != '.' && fd > 2 && fd != dirfd(dir) &&
+            !(fcntl(fd, F_GETFD) & FD_CLOEXEC))
+            list += std::to_string(fd) + " ";
+    }
+    closedir(dir);
+    return list;
+}
+
+TEST(Process, ChildGetsNoDescriptorOfTheLayer) {
+    Capture inheritable;
+    ASSERT_NE(INVALID_HANDLE_VALUE, inheritable.handle);
+    std::string expected = InheritableDescriptors();
+    EXPECT_EQ(expected, RunCaptured(Self() + " --child fds"));
+}
+
+static volatile sig_atomic_t Alarms;
+static void CountAlarm(int) {
+    Alarms = Alarms + 1;
+}
+
+// A signal that interrupts the wait (no SA_RESTART) does not end it early.
+TEST(Process, WaitGoesOnAfterASignal) {
+    struct sigaction action = {}, previous;
+    action.sa_handler = CountAlarm;
+    sigaction(SIGALRM, &action, &previous);
+    Capture capture;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(Start(Self() + " --child sleep 600", capture.handle, &process));
+    struct itimerval timer = {{0, 100000}, {0, 100000}}, off = {};
+    Alarms = 0;
+    setitimer(ITIMER_REAL, &timer, NULL);
+    DWORD result = WaitForSingleObject(process.hProcess, INFINITE);
+    setitimer(ITIMER_REAL, &off, NULL);
+    sigaction(SIGALRM, &previous, NULL);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, result);
+    EXPECT_LE(3, Alarms);
+    EXPECT_EQ("slept", capture.Read());
+    EXPECT_EQ(-1, waitpid((pid_t)process.dwProcessId, NULL, WNOHANG)) << "not reaped";
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
+
+// The field of /proc/PID/status with the given name, e.g. "SigIgn:".
+static std::string StatusField(DWORD pid, const char* field) {
+    FILE* file = fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    char line[256];
+    std::string value = "missing";
+    while (file != NULL && fgets(line, sizeof line, file))
+        if (strncmp(line, field, strlen(field)) == 0)
+            value = line + strlen(field);
+    if (file != NULL)
+        fclose(file);
+    return value;
+}
+
+TEST(Process, ChildStartsWithDefaultSignalsAndNothingBlocked) {
+    sigset_t blocked, previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &blocked, &previousMask);
+    void (*previousPipe)(int) = signal(SIGPIPE, SIG_IGN);
+    Capture capture;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(Start(Self() + " --child sleep 300", capture.handle, &process));
+    std::string ignored = StatusField(process.dwProcessId, "SigIgn:");
+    std::string masked = StatusField(process.dwProcessId, "SigBlk:");
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    signal(SIGPIPE, previousPipe);
+    sigprocmask(SIG_SETMASK, &previousMask, NULL);
+    EXPECT_EQ("\t0000000000000000\n", ignored);
+    EXPECT_EQ("\t0000000000000000\n", masked);
+}
+#endif
