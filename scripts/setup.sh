@@ -1,0 +1,39 @@
+#!/bin/bash
+# Installs what the build, the tests and the demo need, where it is missing:
+# the native tool chain and libraries, mingw-w64 for the Windows modules,
+# Wine (64- and 32-bit) and Xvfb to run them, and tmux for the terminal
+# dialog's tests. Run as root on a Debian machine; does nothing when all is
+# there.
+set -euo pipefail
+
+packages=(
+    cmake make g++ binutils cpp python3 tmux
+    libgtest-dev libncurses-dev
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+    wine wine64 wine32:i386
+    xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: these packages are missing and installing them needs root" >&2
+        exit 1
+    fi
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# 32-bit Windows programs need a 32-bit Wine loader that this machine can run.
+"$(dirname "$0")/enable-wine32.sh"
