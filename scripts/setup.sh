@@ -3,16 +3,22 @@
 # the native tool chain and libraries, mingw-w64 for the Windows modules,
 # Wine (64- and 32-bit) and Xvfb to run them, and tmux for the terminal
 # dialog's tests. Run as root on a Debian machine; does nothing when all is
-# there.
+# there. Messages go to standard error; standard output carries only the
+# environment lines that Wine runs need (see enable-wine32.sh).
+#
+# usage: setup.sh [--native]   (--native: only what the Linux build needs)
 set -euo pipefail
 
-packages=(
-    cmake make g++ binutils cpp python3 tmux
-    libgtest-dev libncurses-dev
-    g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-    wine wine64 wine32:i386
-    xvfb xauth
-)
+packages=(cmake make g++ binutils cpp python3 tmux libgtest-dev libncurses-dev)
+windows=true
+if [ "${1:-}" = --native ]; then
+    windows=false
+else
+    packages+=(
+        g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+        wine wine64 wine32:i386 xvfb xauth
+    )
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -22,7 +28,7 @@ for package in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
+    echo "setup: installing ${missing[*]}" >&2
     if [ "$(id -u)" -ne 0 ]; then
         echo "setup: these packages are missing and installing them needs root" >&2
         exit 1
@@ -32,8 +38,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi
 
 # 32-bit Windows programs need a 32-bit Wine loader that this machine can run.
-"$(dirname "$0")/enable-wine32.sh"
+if $windows; then
+    bash "$(dirname "$0")/enable-wine32.sh"
+fi

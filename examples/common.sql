@@ -1,0 +1,2 @@
+-- Names shared by every report.
+#define ORDERS_TABLE DATABASE_NAME.sales.orders
