@@ -4,6 +4,7 @@
 #include "child.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <fstream>
@@ -206,7 +207,11 @@ bool LoadedPlugin::Load(std::string& error) {
     dir_ = MakeTempDir();
     module_ = PathJoin(dir_, ModuleName());
     std::string built = PathJoin(DirOf(SelfPath()), ModuleName());
-    if (!CopyFileA(built.c_str(), module_.c_str(), TRUE)) {
+    // Under a file-size limit smaller than the module, link it instead of
+    // copying it.
+    bool linked = getenv("EP_FILE_SIZE_LIMIT") != nullptr &&
+                  CreateHardLinkA(module_.c_str(), built.c_str(), nullptr);
+    if (!linked && !CopyFileA(built.c_str(), module_.c_str(), TRUE)) {
         error = "cannot copy " + built;
         return false;
     }
