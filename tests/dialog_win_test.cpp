@@ -199,4 +199,20 @@ TEST(SettingsDialog, ThreeHundredTypedCharactersStoreTheFirst259) {
               "[Path]\r\nWorkingDirectory=" + typed + "\r\nCommandLine=\r\n");
 }
 
+// Reading a profile value strips one pair of quotes around it, so a
+// template quoted from end to end must come back whole after a save.
+TEST(SettingsDialog, CommandLineQuotedFromEndToEndSurvivesSaveAndReopen) {
+    ModuleCopy copy;
+    ASSERT_TRUE(copy.Load());
+    const char* command = "\"C:\\Tools\\pp.exe\" \"%f\"";
+    Plan save;
+    save.working = "";
+    save.command = command;
+    save.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, save), IDOK);
+    Plan reopen;
+    EXPECT_EQ(RunSettings(copy, reopen), IDCANCEL);
+    EXPECT_EQ(reopen.shownCommand, command);
+}
+
 } // namespace

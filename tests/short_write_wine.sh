@@ -10,6 +10,13 @@ set -euo pipefail
 loader=$1
 program=$2
 limit_kb=8
+# qemu-i386, which runs the 32-bit Wine loader on kernels without 32-bit
+# support, does not keep an ignored SIGXFSZ ignored for its guest: the limit
+# would kill the test instead of making the write fall short.
+if [ "$loader" != /usr/lib/wine/wine64 ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+    echo "skipped: 32-bit Wine runs under qemu-i386 here, which does not ignore SIGXFSZ"
+    exit 77
+fi
 # (A server already running is fine.)
 wineserver -p 30 </dev/null >/dev/null 2>&1 || true
 # Start the prefix's services now, unlimited and away from the test's output
