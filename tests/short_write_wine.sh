@@ -25,4 +25,7 @@ wineserver -p 30 </dev/null >/dev/null 2>&1 || true
 trap "" XFSZ
 ulimit -f "$limit_kb"
 export EP_FILE_SIZE_LIMIT=$((limit_kb * 1024))
-exec "$loader" "$program" --gtest_filter=Run.ShortWriteOfInputEndsTheRun 2>&1
+out=$("$loader" "$program" --gtest_filter=Run.ShortWriteOfInputEndsTheRun 2>&1) || status=$?
+echo "$out"
+# The case must have run, not been skipped or filtered away.
+grep -q 'PASSED  \] 1 test' <<<"$out" && ! grep -q SKIPPED <<<"$out" && [ "${status:-0}" -eq 0 ]
