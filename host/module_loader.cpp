@@ -36,29 +36,16 @@ std::string DefaultModulePath() {
            ModuleFileName();
 }
 
-template <typename T> static T Entry(HMODULE module, const char* name) {
-    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+// Loads the module; nullptr with a message when it cannot be loaded.
+static void* OpenModule(const std::string& path, std::string& error) {
+    HMODULE handle = LoadLibraryA(path.c_str());
+    if (handle == nullptr)
+        error = "cannot load module '" + path + "' (error " + std::to_string(GetLastError()) + ")";
+    return handle;
 }
 
-bool LoadPluginModule(const std::string& path, PluginModule& module, std::string& error) {
-    HMODULE handle = LoadLibraryA(path.c_str());
-    if (handle == nullptr) {
-        error = "cannot load module '" + path + "' (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
-    module.handle = handle;
-    module.onInstall = Entry<decltype(&OnInstall)>(handle, "OnInstall");
-    module.onCall = Entry<decltype(&OnCall)>(handle, "OnCall");
-    module.onSettings = Entry<decltype(&OnSettings)>(handle, "OnSettings");
-    const char* missing = !module.onInstall    ? "OnInstall"
-                          : !module.onCall     ? "OnCall"
-                          : !module.onSettings ? "OnSettings"
-                                               : nullptr;
-    if (missing != nullptr) {
-        error = "module '" + path + "' has no entry point " + missing;
-        return false;
-    }
-    return true;
+static void* FindEntry(void* module, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
 bool ReadVersionRecord(const std::string& path, std::string& record, std::string& error) {
@@ -119,32 +106,20 @@ std::string DefaultModulePath() {
            ModuleFileName();
 }
 
-template <typename T> static T Entry(void* module, const char* name) {
-    return reinterpret_cast<T>(dlsym(module, name));
-}
-
-bool LoadPluginModule(const std::string& path, PluginModule& module, std::string& error) {
+// Loads the module; nullptr with a message when it cannot be loaded.
+static void* OpenModule(const std::string& path, std::string& error) {
     // A name without a slash would make dlopen search the library path.
     std::string name = path.find('/') == std::string::npos ? "./" + path : path;
     void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = dlerror();
         error = "cannot load module '" + path + "': " + (reason ? reason : "unknown error");
-        return false;
     }
-    module.handle = handle;
-    module.onInstall = Entry<decltype(&OnInstall)>(handle, "OnInstall");
-    module.onCall = Entry<decltype(&OnCall)>(handle, "OnCall");
-    module.onSettings = Entry<decltype(&OnSettings)>(handle, "OnSettings");
-    const char* missing = !module.onInstall    ? "OnInstall"
-                          : !module.onCall     ? "OnCall"
-                          : !module.onSettings ? "OnSettings"
-                                               : nullptr;
-    if (missing != nullptr) {
-        error = "module '" + path + "' has no entry point " + missing;
-        return false;
-    }
-    return true;
+    return handle;
+}
+
+static void* FindEntry(void* module, const char* name) {
+    return dlsym(module, name);
 }
 
 // The version record travels in the module as an ELF note of the packaging
@@ -216,3 +191,25 @@ bool ReadVersionRecord(const std::string& path, std::string& record, std::string
 }
 
 #endif
+
+template <typename T> static T Entry(void* module, const char* name) {
+    return reinterpret_cast<T>(FindEntry(module, name));
+}
+
+bool LoadPluginModule(const std::string& path, PluginModule& module, std::string& error) {
+    module.handle = OpenModule(path, error);
+    if (module.handle == nullptr)
+        return false;
+    module.onInstall = Entry<decltype(&OnInstall)>(module.handle, "OnInstall");
+    module.onCall = Entry<decltype(&OnCall)>(module.handle, "OnCall");
+    module.onSettings = Entry<decltype(&OnSettings)>(module.handle, "OnSettings");
+    const char* missing = !module.onInstall    ? "OnInstall"
+                          : !module.onCall     ? "OnCall"
+                          : !module.onSettings ? "OnSettings"
+                                               : nullptr;
+    if (missing != nullptr) {
+        error = "module '" + path + "' has no entry point " + missing;
+        return false;
+    }
+    return true;
+}

@@ -57,6 +57,12 @@ echo "$out"
 host_cmd info --module "$(to_native "$work/missing-module")" 2>"$work/err" >/dev/null
 check "missing module exits 2" $(($? == 2 ? 0 : 1))
 grep -q "cannot load module" "$work/err"; check "missing module says so" $?
+if [ "$target" = native ]; then
+    # A library that loads but is no plug-in.
+    host_cmd info --module "$(ldd "$work/$host" | awk '/libc\.so/ {print $3}')" 2>"$work/err" >/dev/null
+    check "module without entries exits 2" $(($? == 2 ? 0 : 1))
+    grep -q "has no entry point OnInstall" "$work/err"; check "module without entries says so" $?
+fi
 host_cmd bogus 2>"$work/err" >/dev/null
 check "unknown command exits 2" $(($? == 2 ? 0 : 1))
 
