@@ -32,8 +32,13 @@ else
     module=external_preprocessor.dll
     host=plugin-host.exe
     # Without a display Wine's message boxes return at once instead of
-    # waiting for a click.
+    # waiting for a click. A Wine session started without a display stays
+    # without one, so this test has a session of its own: the running one is
+    # ended first, and its own is ended when it is done.
     unset DISPLAY
+    end_session() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
+    end_session
+    trap 'end_session; rm -rf "$work"' EXIT
     # Wine's drive Z: is the Unix root.
     to_native() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 fi
