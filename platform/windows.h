@@ -48,16 +48,16 @@ typedef struct HWND__* HWND;
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define MAKEINTRESOURCEA(i) ((LPSTR)(uintptr_t)(WORD)(i))
-#define LOWORD(l) ((WORD)((uintptr_t)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((uintptr_t)(l)&0xffff))
 #define HIWORD(l) ((WORD)(((uintptr_t)(l) >> 16) & 0xffff))
 
 // Error codes GetLastError gives. On Linux it gives the system's own error
 // number (errno), so these are the errno values with the same meaning.
 #define ERROR_SUCCESS 0
-#define ERROR_FILE_NOT_FOUND 2     /* ENOENT */
-#define ERROR_ACCESS_DENIED 13     /* EACCES */
-#define ERROR_FILE_EXISTS 17       /* EEXIST */
-#define ERROR_INVALID_PARAMETER 22 /* EINVAL */
+#define ERROR_FILE_NOT_FOUND 2        /* ENOENT */
+#define ERROR_ACCESS_DENIED 13        /* EACCES */
+#define ERROR_FILE_EXISTS 17          /* EEXIST */
+#define ERROR_INVALID_PARAMETER 22    /* EINVAL */
 #define ERROR_FILENAME_EXCED_RANGE 36 /* ENAMETOOLONG */
 
 // DllMain reasons.
@@ -154,10 +154,10 @@ BOOL DeleteFileA(LPCSTR fileName);
 
 // process.cpp
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
-                    LPSECURITY_ATTRIBUTES processAttributes,
-                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
-                    DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
-                    LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
+                    LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                    BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
+                    LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                    LPPROCESS_INFORMATION processInformation);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 
 // message.cpp

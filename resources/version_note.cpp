@@ -6,10 +6,10 @@
 #include <stdint.h>
 
 #define EP_NOTE_JSON                                                                               \
-    "{\"type\":\"dll\",\"name\":\"external_preprocessor\",\"version\":\"1.0.0.0\","              \
+    "{\"type\":\"dll\",\"name\":\"external_preprocessor\",\"version\":\"1.0.0.0\","                \
     "\"fileVersion\":\"" EP_VERSION_STRING "\",\"productVersion\":\"" EP_VERSION_STRING "\","      \
-    "\"comments\":\"" EP_COMMENTS "\",\"fileDescription\":\"" EP_DESCRIPTION "\","                \
-    "\"companyName\":\"" EP_COMPANY "\",\"legalCopyright\":\"" EP_COPYRIGHT "\","                 \
+    "\"comments\":\"" EP_COMMENTS "\",\"fileDescription\":\"" EP_DESCRIPTION "\","                 \
+    "\"companyName\":\"" EP_COMPANY "\",\"legalCopyright\":\"" EP_COPYRIGHT "\","                  \
     "\"language\":\"" EP_LANGUAGE_BLOCK "\"}"
 
 struct PackageNote {
@@ -20,5 +20,5 @@ struct PackageNote {
     char desc[(sizeof(EP_NOTE_JSON) + 3) / 4 * 4];
 };
 
-__attribute__((section(".note.package"), aligned(4), used)) static const PackageNote
-    VersionNote = {4, sizeof(EP_NOTE_JSON), 0xcafe1a7e, "FDO", EP_NOTE_JSON};
+__attribute__((section(".note.package"), aligned(4), used)) static const PackageNote VersionNote = {
+    4, sizeof(EP_NOTE_JSON), 0xcafe1a7e, "FDO", EP_NOTE_JSON};
