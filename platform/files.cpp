@@ -26,6 +26,34 @@ extern "C" void SetLastError(DWORD error) {
     LastError = error;
 }
 
+bool WriteAllBytes(int fd, const void* bytes, size_t count, size_t* written) {
+    const char* at = (const char*)bytes;
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < count) {
+        ssize_t n = write(fd, at + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            errno = ENOSPC;
+        ok = n > 0;
+        if (ok)
+            done += (size_t)n;
+    }
+    if (written)
+        *written = done;
+    return ok;
+}
+
+// The slot behind a handle of any kind, or NULL.
+static HandleSlot* SlotOf(HANDLE handle) {
+    uintptr_t value = (uintptr_t)handle;
+    if (value % 4 != 0 || value < 4 || value / 4 > HANDLE_SLOTS)
+        return NULL;
+    HandleSlot* slot = &Slots[value / 4 - 1];
+    return slot->kind == HANDLE_FREE ? NULL : slot;
+}
+
 HANDLE NewHandle(int kind, HandleSlot** slot) {
     for (int i = 0; i < HANDLE_SLOTS; i++) {
         if (Slots[i].kind == HANDLE_FREE) {
@@ -41,12 +69,9 @@ HANDLE NewHandle(int kind, HandleSlot** slot) {
 }
 
 HandleSlot* LookupHandle(HANDLE handle, int kind) {
-    uintptr_t value = (uintptr_t)handle;
-    if (value % 4 == 0 && value >= 4 && value / 4 <= HANDLE_SLOTS) {
-        HandleSlot* slot = &Slots[value / 4 - 1];
-        if (slot->kind == kind)
-            return slot;
-    }
+    HandleSlot* slot = SlotOf(handle);
+    if (slot != NULL && slot->kind == kind)
+        return slot;
     LastError = EBADF;
     return NULL;
 }
@@ -220,23 +245,13 @@ extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD writt
     HandleSlot* slot = LookupHandle(file, HANDLE_FILE);
     if (slot == NULL)
         return FALSE;
-    const char* bytes = (const char*)buffer;
-    DWORD done = 0;
-    while (done < size) {
-        ssize_t n = write(slot->fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            LastError = n < 0 ? (DWORD)errno : ENOSPC;
-            if (written)
-                *written = done;
-            return FALSE;
-        }
-        done += (DWORD)n;
-    }
+    size_t done = 0;
+    bool ok = WriteAllBytes(slot->fd, buffer, size, &done);
+    if (!ok)
+        LastError = (DWORD)errno;
     if (written)
-        *written = done;
-    return TRUE;
+        *written = (DWORD)done;
+    return ok ? TRUE : FALSE;
 }
 
 // ReadFile: reads until size bytes or the end of the file; *read says how
@@ -293,13 +308,11 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
 // process that has not been waited for is reaped now if it has ended;
 // otherwise it is left running, as on Windows.
 extern "C" BOOL CloseHandle(HANDLE object) {
-    uintptr_t value = (uintptr_t)object;
-    if (value % 4 != 0 || value < 4 || value / 4 > HANDLE_SLOTS ||
-        Slots[value / 4 - 1].kind == HANDLE_FREE) {
+    HandleSlot* slot = SlotOf(object);
+    if (slot == NULL) {
         LastError = EBADF;
         return FALSE;
     }
-    HandleSlot* slot = &Slots[value / 4 - 1];
     if (slot->kind == HANDLE_FILE)
         close(slot->fd);
     else if (slot->kind == HANDLE_PROCESS && !slot->reaped)

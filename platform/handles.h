@@ -23,6 +23,11 @@ HANDLE NewHandle(int kind, HandleSlot** slot);
 // The slot behind a handle of the given kind, or NULL (and EBADF).
 HandleSlot* LookupHandle(HANDLE handle, int kind);
 
+// Writes all count bytes to fd, going on after short writes and EINTR.
+// false with errno (ENOSPC for a write that made no progress) on failure;
+// *written, when given, says how many bytes did reach the file.
+bool WriteAllBytes(int fd, const void* bytes, size_t count, size_t* written);
+
 // Moves a descriptor above the standard ones (0-2) and marks it close-on-exec,
 // so that a child's standard handles can be set without clobbering it.
 int KeepAboveStandard(int fd);

@@ -1,5 +1,5 @@
 // Message boxes and the formatting of their texts.
-#include <windows.h>
+#include "handles.h"
 
 #include <fcntl.h>
 #include <stdarg.h>
@@ -7,14 +7,9 @@
 #include <string.h>
 #include <unistd.h>
 
+// Box output is best effort: there is nobody to tell when it fails.
 static void WriteAll(int fd, const char* text, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, text, length);
-        if (n <= 0)
-            return;
-        text += n;
-        length -= (size_t)n;
-    }
+    WriteAllBytes(fd, text, length, NULL);
 }
 
 static void WriteText(int fd, const char* text) {

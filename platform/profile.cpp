@@ -19,7 +19,7 @@
 //     the empty name.
 //   - Names match regardless of the case of ASCII letters. Only the first
 //     section of a name counts, and in it only the first line of a key.
-#include <windows.h>
+#include "handles.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -405,19 +405,7 @@ static Edit PlanEdit(const Scan* s, LPCSTR key, LPCSTR value) {
 }
 
 static bool WriteAll(int fd, const char* bytes, size_t count) {
-    while (count > 0) {
-        ssize_t n = write(fd, bytes, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        bytes += n;
-        count -= (size_t)n;
-    }
-    return true;
+    return WriteAllBytes(fd, bytes, count, NULL);
 }
 
 static bool WriteText(int fd, const char* text) {

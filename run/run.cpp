@@ -23,6 +23,8 @@ static TargetHandle CurrentTarget;
 static BOOL InputCreated;
 static BOOL CaptureCreated;
 
+static const char CreateFailed[] = "Could not create temporary file\n'%s'\nError code=%d";
+
 static void ShowFileError(const char* format, const char* path, DWORD error) {
     wsprintfA(Message, format, path, (int)error);
     MessageBoxA(Host->OwnerWindow, Message, "Error", ErrorBox);
@@ -139,8 +141,7 @@ static void Run(void) {
     HANDLE input = CreateFileA(InputFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, NULL);
     if (input == INVALID_HANDLE_VALUE) {
-        ShowFileError("Could not create temporary file\n'%s'\nError code=%d", InputFile,
-                      GetLastError());
+        ShowFileError(CreateFailed, InputFile, GetLastError());
         return;
     }
     if (!ExpandCommandLine(InputFile)) {
@@ -163,8 +164,7 @@ static void Run(void) {
     HANDLE capture = CreateFileA(CaptureFile, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, NULL);
     if (capture == INVALID_HANDLE_VALUE) {
-        ShowFileError("Could not create temporary file\n'%s'\nError code=%d", CaptureFile,
-                      GetLastError());
+        ShowFileError(CreateFailed, CaptureFile, GetLastError());
         return;
     }
     CaptureCreated = TRUE;
