@@ -5,7 +5,6 @@
 # invocation of the plug-in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 bash scripts/setup.sh --native
 cmake --preset native >/dev/null
@@ -14,8 +13,7 @@ cmake --build --preset native -j "$(nproc)" --target external_preprocessor plugi
 demo=$(mktemp -d)
 trap 'rm -rf "$demo"' EXIT
 cp build/native/external_preprocessor.so build/native/plugin-host "$demo/"
-sed "s|@EXAMPLES@|$root/examples|" examples/external_preprocessor.ini \
-    >"$demo/external_preprocessor.ini"
+cp examples/external_preprocessor.ini "$demo/"
 
 user=scott
 database=sales_db
@@ -29,7 +27,7 @@ echo "== command line used (with %u=$user, %d=$database, %f the temporary input 
 grep '^CommandLine=' "$demo/external_preprocessor.ini" | cut -d= -f2- |
     sed "s|%u|$user|; s|%d|$database|; s|%f|${TMPDIR:-/tmp}/seXXXX.TMP|"
 echo
-echo "== output: the host's new text"
+echo "== output: the host's new text (the program runs in the current directory, $PWD)"
 "$demo/plugin-host" run -u "$user" -d "$database" examples/report.sql
 echo
 echo "== temporary files left behind in ${TMPDIR:-/tmp}: $(find "${TMPDIR:-/tmp}" -maxdepth 1 -name 'se*.TMP*' | wc -l)"
