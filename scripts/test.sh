@@ -1,7 +1,8 @@
 #!/bin/bash
 # The test command: installs what is missing, builds the three presets
-# (native, win32, win64) and runs every test. Windows tests run under Wine
-# inside Xvfb, each preset with its own Wine prefix in its build folder.
+# (native, win32, win64) and runs every test: the native suite, again under
+# the sanitizers, then the Windows suites under Wine inside Xvfb (each preset
+# with its own Wine prefix in its build folder), and checks the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -21,6 +22,11 @@ done
 
 echo "== test native"
 ctest --preset native
+
+echo "== test native under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan
 
 # The loader for each Windows preset: the 64-bit one directly, since the
 # "wine" script would first start the 32-bit loader.
@@ -67,4 +73,8 @@ for preset in win64 win32; do
     fi
 done
 echo "$native"
+
+# The packages hold what they should, and their modules load and run.
+bash scripts/check-packages.sh native win64 win32
+
 echo "== all tests passed"
