@@ -1,9 +1,10 @@
 #!/bin/bash
 # Installs what the build, the tests and the demo need, where it is missing:
 # the native tool chain and libraries, mingw-w64 for the Windows modules,
-# Wine (64- and 32-bit) and Xvfb to run them, and tmux for the terminal
-# dialog's tests. Run as root on a Debian machine; does nothing when all is
-# there. Messages go to standard error; standard output carries only the
+# Wine (64- and 32-bit) and Xvfb to run them, tmux for the terminal dialog's
+# tests, clang with its sanitizer and fuzzer runtimes for the fuzz targets,
+# and clang-tidy and cppcheck for the lint stage. Run as root on a Debian
+# machine; does nothing when all is there. Messages go to standard error; standard output carries only the
 # environment lines that Wine runs need (see enable-wine32.sh).
 #
 # usage: setup.sh [--native]   (--native: only what the Linux build needs)
@@ -17,6 +18,7 @@ else
     packages+=(
         g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
         wine wine64 wine32:i386 xvfb xauth
+        clang libclang-rt-dev clang-tidy cppcheck
     )
 fi
 
