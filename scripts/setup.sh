@@ -4,8 +4,9 @@
 # Wine (64- and 32-bit) and Xvfb to run them, tmux for the terminal dialog's
 # tests, clang with its sanitizer and fuzzer runtimes for the fuzz targets,
 # and clang-tidy and cppcheck for the lint stage. Run as root on a Debian
-# machine; does nothing when all is there. Messages go to standard error; standard output carries only the
-# environment lines that Wine runs need (see enable-wine32.sh).
+# machine; does nothing when all is there. Messages go to standard error;
+# standard output carries only the environment lines that Wine runs need (see
+# enable-wine32.sh).
 #
 # usage: setup.sh [--native]   (--native: only what the Linux build needs)
 set -euo pipefail
