@@ -210,6 +210,14 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
         LastError = EINVAL;
         return INVALID_HANDLE_VALUE;
     }
+    // With write access, CREATE_ALWAYS empties only a file that has content,
+    // after opening it. ext4 takes any truncation to size 0, even of a file
+    // that is empty already (as the run's new input file is), for the
+    // replacing of a file: it writes the data to disk at close, and removing
+    // the file then waits for that write.
+    bool emptyAfterOpen = disposition == CREATE_ALWAYS && mode != O_RDONLY;
+    if (emptyAfterOpen)
+        how = O_CREAT;
     HandleSlot* slot;
     HANDLE handle = NewHandle(HANDLE_FILE, &slot);
     if (handle == NULL)
@@ -219,10 +227,18 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
         fd = KeepAboveStandard(fd);
     if (fd >= 0) {
         struct stat info;
-        if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        int error = 0;
+        if (fstat(fd, &info) != 0)
+            error = errno;
+        else if (S_ISDIR(info.st_mode))
+            error = EISDIR;
+        else if (emptyAfterOpen && S_ISREG(info.st_mode) && info.st_size > 0 &&
+                 ftruncate(fd, 0) != 0)
+            error = errno;
+        if (error != 0) {
             close(fd);
             fd = -1;
-            errno = EISDIR;
+            errno = error;
         }
     }
     if (fd < 0) {

@@ -254,7 +254,11 @@ TEST(Process, ChildStartsWithDefaultSignalsAndNothingBlocked) {
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGUSR1);
     sigprocmask(SIG_BLOCK, &blocked, &previousMask);
-    void (*previousPipe)(int) = signal(SIGPIPE, SIG_IGN);
+    // Ignored signals low and high in the mask, the last one included.
+    const int ignoredSignals[] = {SIGPIPE, SIGWINCH, SIGRTMIN + 5, SIGRTMAX};
+    void (*previous[4])(int);
+    for (int i = 0; i < 4; i++)
+        previous[i] = signal(ignoredSignals[i], SIG_IGN);
     Capture capture;
     PROCESS_INFORMATION process;
     ASSERT_TRUE(Start(Self() + " --child sleep 300", capture.handle, &process));
@@ -263,7 +267,8 @@ TEST(Process, ChildStartsWithDefaultSignalsAndNothingBlocked) {
     WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    signal(SIGPIPE, previousPipe);
+    for (int i = 0; i < 4; i++)
+        signal(ignoredSignals[i], previous[i]);
     sigprocmask(SIG_SETMASK, &previousMask, NULL);
     EXPECT_EQ("\t0000000000000000\n", ignored);
     EXPECT_EQ("\t0000000000000000\n", masked);

@@ -1,0 +1,17 @@
+#!/bin/bash
+# The benchmark: builds the native module and ep-bench, then times one OnCall
+# against starting the same filter directly and through the shell, and counts
+# the heap allocations of OnCall (see bench/README.md). Linux only.
+#
+# usage: scripts/bench.sh [RUNS]   timed runs per case (default 200, or
+#                                  EP_BENCH_RUNS when set)
+# Exit status 0 unless a result was wrong or something failed; missed speed
+# targets are printed, not reported in the status.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=${1:-${EP_BENCH_RUNS:-200}}
+bash scripts/setup.sh --native
+cmake --preset native >/dev/null
+cmake --build --preset native -j 2 --target external_preprocessor ep-bench >/dev/null
+exec build/native/ep-bench "$runs"

@@ -1,0 +1,74 @@
+// Files as the run opens them: CREATE_ALWAYS creates a missing file and
+// empties one that has content, so the input file never keeps bytes of an
+// earlier text.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+// A new, empty file in the temporary directory, removed at the end.
+struct TempFile {
+    char path[MAX_PATH];
+    TempFile() {
+        char dir[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        GetTempFileNameA(dir, "epf", 0, path);
+    }
+    ~TempFile() {
+        DeleteFileA(path);
+    }
+};
+
+static HANDLE CreateAlways(const char* path) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+static bool WriteText(HANDLE file, const char* text) {
+    DWORD written = 0;
+    return WriteFile(file, text, (DWORD)strlen(text), &written, NULL) &&
+           written == (DWORD)strlen(text);
+}
+
+// The whole file from its start.
+static std::string ReadFromStart(HANDLE file) {
+    char bytes[256];
+    DWORD read = 0;
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) != 0 ||
+        !ReadFile(file, bytes, sizeof bytes, &read, NULL))
+        return "(read failed)";
+    return std::string(bytes, read);
+}
+
+TEST(Files, CreateAlwaysEmptiesAFileWithContent) {
+    TempFile temp;
+    HANDLE file = CreateAlways(temp.path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ASSERT_TRUE(WriteText(file, "a first text, longer than the second"));
+    CloseHandle(file);
+
+    file = CreateAlways(temp.path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(0u, SetFilePointer(file, 0, NULL, FILE_END)) << "old bytes are left";
+    ASSERT_TRUE(WriteText(file, "second"));
+    EXPECT_EQ("second", ReadFromStart(file));
+    CloseHandle(file);
+}
+
+TEST(Files, CreateAlwaysCreatesAMissingFileAndKeepsAnEmptyOneEmpty) {
+    TempFile temp;
+    HANDLE file = CreateAlways(temp.path); // GetTempFileNameA made it, empty
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ("", ReadFromStart(file));
+    CloseHandle(file);
+
+    ASSERT_TRUE(DeleteFileA(temp.path));
+    file = CreateAlways(temp.path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ASSERT_TRUE(WriteText(file, "new"));
+    EXPECT_EQ("new", ReadFromStart(file));
+    CloseHandle(file);
+}
