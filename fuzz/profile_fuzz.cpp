@@ -61,11 +61,16 @@ void RemoveDir() {
     rmdir(Dir.c_str());
 }
 
-// A directory of this process's own, on tmpfs where there is one, so that
-// the writer's fsync costs nothing.
+// A directory of this process's own in TMPDIR, else on tmpfs where there is
+// one, so that the writer's fsync costs nothing. It is removed at a normal
+// exit; scripts/fuzz.sh gives its runs a TMPDIR of their own, removed after
+// them, for the runs that end in a finding.
 void MakeDir() {
     struct stat info;
-    std::string base = stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) ? "/dev/shm" : "/tmp";
+    const char* tmpdir = getenv("TMPDIR");
+    std::string base = tmpdir != nullptr && tmpdir[0] != '\0'                  ? tmpdir
+                       : stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) ? "/dev/shm"
+                                                                               : "/tmp";
     std::string pattern = base + "/ep_profile_fuzz_XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');

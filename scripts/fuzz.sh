@@ -21,6 +21,11 @@ cmake --build --preset fuzz -j2
 # texts fit in 1 KiB; a profile file needs more than the reader's 4 KiB chunk.
 targets="expand:1024 profile:6000 cmdline:1024"
 
+# The profile target's files go to a directory of this run's own, on tmpfs
+# where there is one; a run cut short by a finding leaves its files there.
+scratchFiles=$(mktemp -d -p /dev/shm ep_fuzz.XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$scratchFiles"' EXIT
+
 mkdir -p "$build/artifacts"
 status=0
 for entry in $targets; do
@@ -30,8 +35,9 @@ for entry in $targets; do
     rm -rf "$scratch"
     mkdir -p "$scratch"
     cp fuzz/corpus/"$target"/* "$scratch"/
+    rm -f "$build/artifacts/$target-"*
     log=$build/$target.log
-    if "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    if TMPDIR=$scratchFiles "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len="$maxLength" -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$target-" "$scratch" >"$log" 2>&1; then
         result=ok
