@@ -15,7 +15,10 @@ BOOL ReplacePlaceholder(const char* placeholder, const char* value);
 
 // Copies CommandLine into ExpandedCommandLine and substitutes "%f" (the input
 // file's path), "%u", "%p", "%d", "%o" and "%N" (the host's texts), in that
-// order. FALSE when the expansion would be longer than 259 characters.
+// order. FALSE when the expansion would be longer than 259 characters: then
+// ExpandedCommandLine holds the substitutions made before the one that did
+// not fit, never a cut one (or is left as it was when CommandLine itself is
+// longer than 259 characters), and is not to be run.
 BOOL ExpandCommandLine(const char* inputFilePath);
 
 void RunPreprocessor(void);
