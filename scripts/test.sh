@@ -28,6 +28,9 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan
 
+echo "== fuzz each target for a bounded time"
+bash scripts/fuzz.sh 20
+
 # The loader for each Windows preset: the 64-bit one directly, since the
 # "wine" script would first start the 32-bit loader.
 loader_for() {
