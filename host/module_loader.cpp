@@ -73,7 +73,7 @@ bool ReadVersionRecord(const std::string& path, std::string& record, std::string
         return false;
     }
     char block[16];
-    snprintf(block, sizeof block, "%04x%04x", translation->language, translation->codePage);
+    (void)snprintf(block, sizeof block, "%04x%04x", translation->language, translation->codePage);
     std::ostringstream out;
     for (const char* field : VersionFields) {
         std::string query = std::string("\\StringFileInfo\\") + block + "\\" + field;

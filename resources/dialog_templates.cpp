@@ -9,6 +9,9 @@
 #define SETTINGS_ITEM(windowClass, text, id, x, y, cx, cy, style)                                  \
     {(WORD)(windowClass), (WORD)(id), text, x, y, cx, cy, (DWORD)(style)},
 
+// One "+1" per control, added to the 0 it follows: parentheses would break the
+// sum.
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define SETTINGS_COUNT_ITEM(windowClass, text, id, x, y, cx, cy, style) +1
 
 const DialogTemplate ModuleDialogTemplates[] = {

@@ -31,6 +31,10 @@ struct Capture {
         CloseHandle(handle);
         DeleteFileA(path.c_str());
     }
+    // One owner of the handle and the file: a copy would close and remove
+    // them twice.
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
     std::string Read() {
         static char buffer[65536];
         DWORD read = 0;

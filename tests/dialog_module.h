@@ -39,4 +39,10 @@ struct ModuleCopy {
         DeleteFileA(path.c_str());
         RemoveDirectoryA(directory.c_str());
     }
+
+    ModuleCopy() = default;
+    // One owner of the loaded module and its files: a copy would free and
+    // remove them twice.
+    ModuleCopy(const ModuleCopy&) = delete;
+    ModuleCopy& operator=(const ModuleCopy&) = delete;
 };

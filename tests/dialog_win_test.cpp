@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <fstream>
@@ -58,7 +59,7 @@ bool SavePng(const char* path, int width, int height, const unsigned char* bgr, 
     for (int y = 0; y < height; y++) {
         raw += '\0';
         for (int x = 0; x < width; x++) {
-            const unsigned char* pixel = bgr + y * stride + x * 3;
+            const unsigned char* pixel = bgr + (ptrdiff_t)y * stride + (ptrdiff_t)x * 3;
             raw += {(char)pixel[2], (char)pixel[1], (char)pixel[0]};
         }
     }

@@ -44,6 +44,9 @@ struct TextFile {
     ~TextFile() {
         DeleteFileA(path);
     }
+    // One owner of the file: a copy would remove it while the other is in use.
+    TextFile(const TextFile&) = delete;
+    TextFile& operator=(const TextFile&) = delete;
 };
 
 TEST(Process, MissingProgramOrEmptyLineFailsToStart) {
