@@ -1,8 +1,9 @@
 #!/bin/bash
 # Static analysis of the project's own sources (plugin/, settings/, run/,
-# resources/, platform/, host/, tests/): clang-tidy 14 with the checked-in
+# resources/, platform/, host/, tests/, bench/, fuzz/): clang-tidy 14 with the checked-in
 # .clang-tidy files, and cppcheck 2.10 with cmake/cppcheck-suppressions.txt,
-# both over the compile database of the native preset. Where mingw-w64 is
+# both over the compile database of the native preset (clang-tidy alone over
+# that of the fuzz preset for fuzz/). Where mingw-w64 is
 # installed, a second pass lints the sources as compiled for 64-bit Windows
 # (the Windows halves of host/ and tests/, tests/dialog_win_test.cpp, and the
 # plug-in against the real <windows.h>): clang-tidy with the mingw headers,
@@ -28,7 +29,7 @@ if $windows && ! command -v "$mingw_cxx" >/dev/null; then
 fi
 
 # The project's own translation units, as a regular expression on the path.
-sources="^$root/(plugin|settings|run|resources|platform|host|tests)/"
+sources="^$root/(plugin|settings|run|resources|platform|host|tests|bench|fuzz)/"
 status=0
 started=$SECONDS
 
@@ -75,14 +76,12 @@ json.dump(kept, open(target, "w"), indent=1)
 ' "$1/compile_commands.json" "$2/compile_commands.json" "$sources"
 }
 
-# run-clang-tidy colours its output; plain text unless on a terminal.
+# run-clang-tidy prints each command it runs and colours its output: only
+# the findings are kept, in plain text.
 tidy() {
-    if [ -t 1 ]; then
-        run-clang-tidy-14 -j "$jobs" -quiet "$@" 2>/dev/null
-    else
-        run-clang-tidy-14 -j "$jobs" -quiet "$@" 2>/dev/null | sed -r 's/\x1b\[[0-9;]*m//g'
-        return "${PIPESTATUS[0]}"
-    fi
+    run-clang-tidy-14 -j "$jobs" -quiet "$@" 2>/dev/null | sed -r 's/\x1b\[[0-9;]*m//g' |
+        grep -v '^clang-tidy-14 '
+    return "${PIPESTATUS[0]}"
 }
 
 check() {
@@ -98,6 +97,12 @@ own_database "$root/build/native" "$native_db"
 step "clang-tidy native" tidy -p "$native_db" "$sources"
 step "cppcheck native" check --project="$native_db/compile_commands.json" \
     --library=posix --library=googletest
+
+# --- Fuzz targets (clang, their own preset) ----------------------------------
+step "configure fuzz" configure --preset fuzz -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+fuzz_db=$root/build/lint/fuzz
+own_database "$root/build/fuzz" "$fuzz_db"
+step "clang-tidy fuzz" tidy -p "$fuzz_db" "^$root/fuzz/"
 
 # --- 64-bit Windows ----------------------------------------------------------
 if $windows; then
