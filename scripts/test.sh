@@ -23,6 +23,9 @@ done
 echo "== test native"
 ctest --preset native
 
+echo "== lint: clang-tidy and cppcheck"
+bash scripts/lint.sh
+
 echo "== test native under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
