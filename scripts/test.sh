@@ -1,8 +1,9 @@
 #!/bin/bash
 # The test command: installs what is missing, builds the three presets
-# (native, win32, win64) and runs every test: the native suite, again under
-# the sanitizers, then the Windows suites under Wine inside Xvfb (each preset
-# with its own Wine prefix in its build folder), and checks the packages.
+# (native, win32, win64) and runs every test: the native suite, the linters,
+# the native suite again under the sanitizers, each fuzz target for a bounded
+# time, the Windows suites under Wine inside Xvfb (each preset with its own
+# Wine prefix in its build folder), and the package checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
