@@ -26,7 +26,7 @@ typedef std::vector<std::string> Args;
 
 void Check(bool condition, const char* what) {
     if (!condition) {
-        fprintf(stderr, "property failed: %s\n", what);
+        (void)fprintf(stderr, "property failed: %s\n", what);
         abort();
     }
 }
@@ -171,7 +171,8 @@ void CheckRoundTrip(Args args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes((const char*)data, size);
-    std::string line = bytes.c_str();
+    // The line as a C string: the bytes up to the first NUL.
+    std::string line = bytes.substr(0, bytes.find('\0'));
     CheckSplit(line);
     CheckRoundTrip(Reference(line));
     Args fields;

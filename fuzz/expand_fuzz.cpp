@@ -71,7 +71,7 @@ void FillHostText(char* field, const std::string& text) {
 
 void Check(bool condition, const char* what) {
     if (!condition) {
-        fprintf(stderr, "property failed: %s\n", what);
+        (void)fprintf(stderr, "property failed: %s\n", what);
         abort();
     }
 }
@@ -83,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // CommandLine is a C string in its 261 bytes: at most 260 characters
     // reach the expansion, the first NUL ending it.
     std::string commandLine = lines[0].substr(0, strnlen(lines[0].c_str(), PATH_CAPACITY));
-    std::string input = lines[1].c_str();
+    // The input file name as the expansion sees it: up to the first NUL.
+    std::string input = lines[1].substr(0, lines[1].find('\0'));
 
     // The context lies alone on the heap, every byte that is not a text set,
     // so a read past a text shows as a wrong value or a sanitizer report.

@@ -30,9 +30,14 @@ namespace {
 
 void Check(bool condition, const char* what) {
     if (!condition) {
-        fprintf(stderr, "property failed: %s\n", what);
+        (void)fprintf(stderr, "property failed: %s\n", what);
         abort();
     }
+}
+
+// The bytes up to the first NUL, as a C string holds them.
+std::string CString(const std::string& bytes) {
+    return bytes.substr(0, bytes.find('\0'));
 }
 
 // One of the three names: NULL or a C string.
@@ -47,7 +52,7 @@ struct Name {
 Name AsName(const std::string& field) {
     Name name;
     name.null = !field.empty() && field[0] == '\0';
-    name.text = field.c_str();
+    name.text = CString(field);
     return name;
 }
 
@@ -78,7 +83,8 @@ void MakeDir() {
     Dir = name.data();
     Path = Dir + "/p.ini";
     Lock = Path + ".lock";
-    atexit(RemoveDir);
+    // atexit fails only out of memory, and then the directory stays.
+    (void)atexit(RemoveDir);
 }
 
 void Lay(const std::string& bytes, bool exists) {
@@ -101,7 +107,7 @@ std::string Contents() {
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
         bytes.append(chunk, n);
-    fclose(file);
+    (void)fclose(file); // read only: closing loses nothing
     return bytes;
 }
 
@@ -259,9 +265,9 @@ std::vector<std::pair<std::string, std::string>> KeysOf(const std::vector<Line>&
     std::string section;
     for (const Line& line : lines) {
         if (line.kind == Line::HEADER)
-            section = line.name.c_str();
+            section = CString(line.name);
         else if (line.kind == Line::KEY && keys.size() < 16)
-            keys.emplace_back(section, line.name.c_str());
+            keys.emplace_back(section, CString(line.name));
     }
     return keys;
 }

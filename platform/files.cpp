@@ -228,13 +228,13 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
     if (fd >= 0) {
         struct stat info;
         int error = 0;
-        if (fstat(fd, &info) != 0)
+        // A failed fstat, or a failed emptying of a regular file with
+        // content, leaves its reason in errno; a directory is never emptied.
+        if (fstat(fd, &info) != 0 ||
+            (emptyAfterOpen && S_ISREG(info.st_mode) && info.st_size > 0 && ftruncate(fd, 0) != 0))
             error = errno;
         else if (S_ISDIR(info.st_mode))
             error = EISDIR;
-        else if (emptyAfterOpen && S_ISREG(info.st_mode) && info.st_size > 0 &&
-                 ftruncate(fd, 0) != 0)
-            error = errno;
         if (error != 0) {
             close(fd);
             fd = -1;

@@ -20,6 +20,9 @@ struct TempFile {
     ~TempFile() {
         DeleteFileA(path);
     }
+    // One owner of the file: a copy would remove it twice.
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
 };
 
 static HANDLE CreateAlways(const char* path) {
