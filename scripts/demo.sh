@@ -14,6 +14,10 @@ demo=$(mktemp -d)
 trap 'rm -rf "$demo"' EXIT
 cp build/native/external_preprocessor.so build/native/plugin-host "$demo/"
 cp examples/external_preprocessor.ini "$demo/"
+# The run's temporary files go to a directory of the demo's own, so that the
+# count at the end is of this run's files alone.
+export TMPDIR=$demo/tmp
+mkdir "$TMPDIR"
 
 user=scott
 database=sales_db
@@ -25,9 +29,9 @@ grep -v '^;' "$demo/external_preprocessor.ini"
 echo
 echo "== command line used (with %u=$user, %d=$database, %f the temporary input file)"
 grep '^CommandLine=' "$demo/external_preprocessor.ini" | cut -d= -f2- |
-    sed "s|%u|$user|; s|%d|$database|; s|%f|${TMPDIR:-/tmp}/seXXXX.TMP|"
+    sed "s|%u|$user|; s|%d|$database|; s|%f|$TMPDIR/seXXXX.TMP|"
 echo
 echo "== output: the host's new text (the program runs in the current directory, $PWD)"
 "$demo/plugin-host" run -u "$user" -d "$database" examples/report.sql
 echo
-echo "== temporary files left behind in ${TMPDIR:-/tmp}: $(find "${TMPDIR:-/tmp}" -maxdepth 1 -name 'se*.TMP*' | wc -l)"
+echo "== temporary files left behind in $TMPDIR: $(find "$TMPDIR" -type f | wc -l)"
