@@ -174,8 +174,8 @@ PluginModule LoadModule(const std::string& built) {
     TheHost.context.GetTargetHandle = HostGetTargetHandle;
     TheHost.context.GetTargetText = HostGetTargetText;
     TheHost.context.SetTargetText = HostSetTargetText;
-    static unsigned char Info[8 + 64];
-    module.onInstall(reinterpret_cast<PluginInfo*>(Info), &TheHost.context);
+    static PluginInfo Info;
+    module.onInstall(&Info, &TheHost.context);
     return module;
 }
 
@@ -283,15 +283,20 @@ void CheckOutput(const Case& c, const char* approach) {
     unlink(c.output.c_str());
 }
 
+// The plug-in handed back the case's text unchanged.
+void CheckReturned(const Case& c) {
+    if (!TheHost.replaced || TheHost.returnedLength != c.size ||
+        memcmp(TheHost.returned, c.text.data(), c.size) != 0)
+        Fail("plug-in: the text of %zu bytes did not come back unchanged", c.size);
+}
+
 double RunPlugin(const PluginModule& module, Case& c) {
     TheHost.text = &c.text;
     TheHost.replaced = false;
     double start = Now();
     module.onCall();
     double took = Now() - start;
-    if (!TheHost.replaced || TheHost.returnedLength != c.size ||
-        memcmp(TheHost.returned, c.text.data(), c.size) != 0)
-        Fail("plug-in: the text of %zu bytes did not come back unchanged", c.size);
+    CheckReturned(c);
     return took;
 }
 
@@ -401,9 +406,7 @@ void CountAllocations(const PluginModule& module, Case& c, unsigned long* alloca
     AllocCountStop();
     *allocations = AllocCountAllocations();
     *releases = AllocCountReleases();
-    if (!TheHost.replaced || TheHost.returnedLength != c.size ||
-        memcmp(TheHost.returned, c.text.data(), c.size) != 0)
-        Fail("plug-in: the text of %zu bytes did not come back unchanged", c.size);
+    CheckReturned(c);
 }
 
 void PrintAllocations(const PluginModule& module, Case* cases, size_t count) {

@@ -10,6 +10,7 @@
 //     line (the inverse of the rules) and joined split back into the same
 //     arguments, both for the fields of the input and for the split of the
 //     line itself, whenever the joined line is at most 259 characters long.
+#include "check.h"
 #include "cmdline.h"
 
 #include <stdint.h>
@@ -23,13 +24,6 @@
 namespace {
 
 typedef std::vector<std::string> Args;
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        (void)fprintf(stderr, "property failed: %s\n", what);
-        abort();
-    }
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';

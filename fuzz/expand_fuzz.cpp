@@ -4,6 +4,7 @@
 // host field completely, without a terminator, as a careless host might.
 // Besides memory safety (the arrays are instrumented globals) it checks the
 // result against an independent expansion over std::string.
+#include "check.h"
 #include "run/run.h"
 #include "settings/settings.h"
 
@@ -67,13 +68,6 @@ void FillHostText(char* field, const std::string& text) {
     memcpy(field, text.data(), n);
     if (n < HOST_TEXT_SIZE)
         field[n] = '\0';
-}
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        (void)fprintf(stderr, "property failed: %s\n", what);
-        abort();
-    }
 }
 
 } // namespace

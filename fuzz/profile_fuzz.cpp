@@ -15,6 +15,8 @@
 //   - the values of all other keys read the same after a write or a removal.
 #include <windows.h>
 
+#include "check.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -27,13 +29,6 @@
 #include <vector>
 
 namespace {
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        (void)fprintf(stderr, "property failed: %s\n", what);
-        abort();
-    }
-}
 
 // The bytes up to the first NUL, as a C string holds them.
 std::string CString(const std::string& bytes) {

@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
-#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -42,9 +41,6 @@ static sigset_t EmptyMask;
 static volatile int ChildError;
 // The null device while a start is being prepared, or -1.
 static int NullDevice = -1;
-// The child's /proc/self/status, read to learn which signals it does not
-// leave at their default.
-static char Status[4096];
 
 // Appends one path to Candidates at *used; E2BIG when the list is full.
 static int AddCandidate(size_t* used, const char* dir, size_t dirLength, const char* name) {
@@ -112,68 +108,12 @@ static int ExecCandidates() {
     return denied ? EACCES : error;
 }
 
-// The hexadecimal mask of the field with the given name (e.g. "SigIgn:") in
-// Status; FALSE when the field is missing.
-static bool StatusMask(const char* name, uint64_t* mask) {
-    size_t length = strlen(name);
-    for (const char* line = Status; *line != '\0';) {
-        if (strncmp(line, name, length) == 0) {
-            const char* at = line + length;
-            while (*at == '\t' || *at == ' ')
-                at++;
-            uint64_t value = 0;
-            int digits = 0;
-            for (;; at++, digits++) {
-                char c = *at;
-                int digit = c >= '0' && c <= '9'   ? c - '0'
-                            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                            : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                   : -1;
-                if (digit < 0)
-                    break;
-                value = value << 4 | (uint64_t)digit;
-            }
-            *mask = value;
-            return digits > 0 && digits <= 16 && (*at == '\n' || *at == '\0');
-        }
-        const char* end = strchr(line, '\n');
-        if (end == NULL)
-            break;
-        line = end + 1;
-    }
-    return false;
-}
-
-// The signals the calling process ignores or catches, one bit per signal
-// (bit 0 for signal 1), from the fields SigIgn and SigCgt of its
-// /proc/self/status. All bits when that cannot be read.
-static uint64_t NonDefaultSignals() {
-    int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return ~(uint64_t)0;
-    // One read gives the whole file; where it does not, a field is missing
-    // and every signal is reset.
-    ssize_t used = read(fd, Status, sizeof Status - 1);
-    close(fd);
-    Status[used > 0 ? used : 0] = '\0';
-    uint64_t ignored, caught;
-    if (!StatusMask("SigIgn:", &ignored) || !StatusMask("SigCgt:", &caught))
-        return ~(uint64_t)0;
-    return ignored | caught;
-}
-
 // The child between vfork and execve. It has its own signal dispositions,
 // but shares the parent's memory and stack, so it uses only module-wide data
-// and async-signal-safe calls, and leaves through execve or _exit. Only the
-// signals that are not at their default already are reset: the child reads
-// its own dispositions, which nothing else can change meanwhile, instead of
-// making one call for each of the 64 signals.
+// and async-signal-safe calls, and leaves through execve or _exit.
 [[noreturn]] static void RunChild() {
-    uint64_t reset = NonDefaultSignals();
-    for (int number = 1; number < NSIG; number++) {
-        if (number > 64 || (reset >> (number - 1) & 1) != 0)
-            sigaction(number, &DefaultAction, NULL); // fails harmlessly where not allowed
-    }
+    for (int number = 1; number < NSIG; number++)
+        sigaction(number, &DefaultAction, NULL); // fails harmlessly where not allowed
     sigprocmask(SIG_SETMASK, &EmptyMask, NULL);
     int error = 0;
     for (int fd = 0; fd < 3 && error == 0; fd++) {

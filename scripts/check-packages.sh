@@ -10,6 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+# shellcheck source=scripts/wine.sh
+. scripts/wine.sh
 
 fail() {
     echo "check-packages: $*" >&2
@@ -70,19 +72,18 @@ for preset in "$@"; do
             grep -q "o.owner = 'scott'" <<<"$out" ||
             fail "packaged example gave an unexpected text: $out"
     else
-        loader=wine
-        [ "$preset" = win64 ] && loader=/usr/lib/wine/wine64
+        loader=$(wine_loader "$preset")
         export WINEPREFIX=$root/build/$preset/wineprefix
-        dll=Z:${top//\//\\}\\external_preprocessor.dll
+        dll=$(windows_path "$top/external_preprocessor.dll")
         info=$(DISPLAY= "$loader" "build/$preset/plugin-host.exe" info --module "$dll" | tr -d '\r')
         grep -qx 'Title: External Preprocessor' <<<"$info" || fail "packaged DLL: info gave: $info"
         grep -qx 'FileVersion: 1, 0, 0, 0' <<<"$info" || fail "packaged DLL has no version record: $info"
         # A copying filter over the packaged SQL file gives it back unchanged.
-        child=Z:${root//\//\\}\\build\\win64\\run_test.exe
+        child=$(windows_path "$root/build/win64/run_test.exe")
         printf '[Path]\r\nWorkingDirectory=\r\nCommandLine="%s" --child cat %%f\r\n' "$child" \
             >"$top/external_preprocessor.ini"
         DISPLAY= "$loader" "build/$preset/plugin-host.exe" run --module "$dll" \
-            "Z:${top//\//\\}\\examples\\report.sql" >"$work/out.sql" ||
+            "$(windows_path "$top/examples/report.sql")" >"$work/out.sql" ||
             fail "packaged DLL: the run did not replace the text"
         cmp -s "$work/out.sql" "$top/examples/report.sql" ||
             fail "packaged DLL: the copying filter changed the text"

@@ -35,19 +35,13 @@ ctest --preset asan
 echo "== fuzz each target for a bounded time"
 bash scripts/fuzz.sh 20
 
-# The loader for each Windows preset: the 64-bit one directly, since the
-# "wine" script would first start the 32-bit loader.
-loader_for() {
-    case $1 in
-    win64) echo /usr/lib/wine/wine64 ;;
-    *) echo wine ;;
-    esac
-}
+# shellcheck source=scripts/wine.sh
+. scripts/wine.sh
 
 for preset in win64 win32; do
     echo "== test $preset (Wine in Xvfb)"
     export WINEPREFIX=$root/build/$preset/wineprefix
-    loader=$(loader_for "$preset")
+    loader=$(wine_loader "$preset")
     # Make the prefix before the first test: its creation takes minutes.
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "   creating the Wine prefix $WINEPREFIX"
@@ -71,7 +65,7 @@ echo "== same record from every module"
 native=$(build/native/plugin-host info)
 for preset in win64 win32; do
     export WINEPREFIX=$root/build/$preset/wineprefix
-    other=$(DISPLAY= "$(loader_for "$preset")" "build/$preset/plugin-host.exe" info | tr -d '\r')
+    other=$(DISPLAY= "$(wine_loader "$preset")" "build/$preset/plugin-host.exe" info | tr -d '\r')
     wineserver -k >/dev/null 2>&1 || true
     if [ "$other" != "$native" ]; then
         echo "plugin-host info differs between native and $preset:" >&2

@@ -39,8 +39,9 @@ else
     end_session() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
     end_session
     trap 'end_session; rm -rf "$work"' EXIT
-    # Wine's drive Z: is the Unix root.
-    to_native() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
+    # shellcheck source=scripts/wine.sh
+    . "$(dirname "$0")/../scripts/wine.sh"
+    to_native() { windows_path "$1"; }
 fi
 cp "$build/$module" "$build/$host" "$work/"
 cp "$child" "$work/"

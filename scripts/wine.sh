@@ -1,0 +1,17 @@
+# Sourced by the scripts that run the Windows builds under Wine.
+
+# wine_loader PRESET: the Wine loader for a Windows preset; the 64-bit one
+# directly, since the "wine" script would first start the 32-bit loader.
+wine_loader() {
+    case $1 in
+    win64) echo /usr/lib/wine/wine64 ;;
+    *) echo wine ;;
+    esac
+}
+
+# windows_path PATH: an absolute Unix path as Windows programs under Wine see
+# it (drive Z: is the Unix root).
+windows_path() {
+    local path=${1//\//\\}
+    printf 'Z:%s' "$path"
+}
