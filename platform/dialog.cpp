@@ -23,6 +23,7 @@
 // All state lives in one fixed record, since one dialog is open at a time.
 // The only memory allocated is ncurses' own and the stdio stream it needs.
 #include <dialog_template.h>
+#include "handles.h"
 
 #include <curses.h>
 #include <errno.h>
@@ -74,29 +75,29 @@ const DialogTemplate* FindDialogTemplate(HINSTANCE instance, LPCSTR name) {
         if (ModuleDialogTemplates[i].resourceId == number)
             return &ModuleDialogTemplates[i];
     }
-    SetLastError(ENOENT);
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return NULL;
 }
 
-// The open dialog behind a handle, or NULL (and EINVAL). The handle keeps the
+// The open dialog behind a handle, or NULL (and ERROR_INVALID_WINDOW_HANDLE). The handle keeps the
 // Windows type HWND, which cppcheck would have point to const.
 // cppcheck-suppress constParameter
 static Dialog* FromHandle(HWND dialog) {
     if (dialog != (HWND)&Active || !Active.open) {
-        SetLastError(EINVAL);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return NULL;
     }
     return &Active;
 }
 
 // The control with the given id, compared as Windows does in 16 bits, or
-// NULL (and ENOENT).
+// NULL (and ERROR_CONTROL_ID_NOT_FOUND).
 static Control* FindControl(Dialog* dialog, int id) {
     for (int i = 0; i < dialog->count; i++) {
         if (dialog->controls[i].item->id == (WORD)id)
             return &dialog->controls[i];
     }
-    SetLastError(ENOENT);
+    SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
     return NULL;
 }
 
@@ -165,13 +166,13 @@ static void RestoreSignals(const Dialog* dialog) {
 static bool OpenTerminal(Dialog* dialog) {
     dialog->tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (dialog->tty < 0) {
-        SetLastError(errno);
+        SetLastErrorFromErrno(errno);
         return false;
     }
     if (tcgetattr(dialog->tty, &dialog->modes) != 0) {
         int error = errno;
         close(dialog->tty);
-        SetLastError(error);
+        SetLastErrorFromErrno(error);
         return false;
     }
     SaveSignals(dialog);
@@ -184,7 +185,7 @@ static bool OpenTerminal(Dialog* dialog) {
         else
             close(dialog->tty);
         RestoreSignals(dialog);
-        SetLastError(ENOTTY);
+        SetLastErrorFromErrno(ENOTTY);
         return false;
     }
     raw();
@@ -496,10 +497,11 @@ static void RunModalLoop(Dialog* dialog) {
 // modes, screen contents (where the terminal has an alternate screen) and
 // the handlers of SIGINT, SIGTERM, SIGTSTP and SIGWINCH.
 // Returns -1, without calling the procedure, when: there is no controlling
-// terminal (GetLastError: the error of opening /dev/tty, ENXIO for none);
-// it cannot be driven (ENOTTY, e.g. TERM unset or unknown); there is no such
-// template (ENOENT); the procedure is NULL (EINVAL); a dialog is already
-// open (EBUSY).
+// terminal (GetLastError: the code of the error of opening /dev/tty, the
+// customer code of ENXIO for none); it cannot be driven (the customer code of
+// ENOTTY, e.g. TERM unset or unknown); there is no such template
+// (ERROR_RESOURCE_NAME_NOT_FOUND); the procedure is NULL
+// (ERROR_INVALID_PARAMETER); a dialog is already open (ERROR_BUSY).
 // Differs from Windows: one dialog at a time; the owner window and the
 // instance are not used (the layer serves one module); controls have no
 // window handles, so WM_INITDIALOG's wParam and WM_COMMAND's lParam are 0;
@@ -511,11 +513,11 @@ extern "C" INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND
                                    DLGPROC dialogProc, LPARAM initParam) {
     (void)owner;
     if (Active.open) {
-        SetLastError(EBUSY);
+        SetLastError(ERROR_BUSY);
         return -1;
     }
     if (dialogProc == NULL) {
-        SetLastError(EINVAL);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
     const DialogTemplate* source = FindDialogTemplate(instance, templateName);
@@ -538,7 +540,8 @@ extern "C" INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND
 
 // SetDlgItemTextA: replaces the text of the open dialog's control with the
 // given id (a NULL text counts as empty); TRUE on success. FALSE when the
-// handle is not the open dialog (EINVAL) or no control has the id (ENOENT).
+// handle is not the open dialog (ERROR_INVALID_WINDOW_HANDLE) or no control has
+// the id (ERROR_CONTROL_ID_NOT_FOUND).
 // Differs from Windows: the text is cut to 259 characters.
 extern "C" BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     Dialog* open = FromHandle(dialog);
@@ -552,8 +555,9 @@ extern "C" BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
 // GetDlgItemTextA: copies the text of the open dialog's control with the
 // given id into text, cut to size - 1 characters and terminated, and returns
 // the number of characters copied. With size 0 nothing is written. Returns 0
-// with an empty text when the handle is not the open dialog (EINVAL) or no
-// control has the id (ENOENT), as Windows does.
+// with an empty text when the handle is not the open dialog
+// (ERROR_INVALID_WINDOW_HANDLE) or no control has the id
+// (ERROR_CONTROL_ID_NOT_FOUND), as Windows does.
 extern "C" UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
     if (text != NULL && size > 0)
         text[0] = '\0';
@@ -569,7 +573,7 @@ extern "C" UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
 
 // EndDialog: marks the open dialog to close with the given result once the
 // procedure returns; DialogBoxParamA then returns the result. TRUE on
-// success, FALSE (EINVAL) when the handle is not the open dialog.
+// success, FALSE (ERROR_INVALID_WINDOW_HANDLE) when the handle is not the open dialog.
 extern "C" BOOL EndDialog(HWND dialog, INT_PTR result) {
     Dialog* open = FromHandle(dialog);
     if (open == NULL)

@@ -60,7 +60,7 @@ extern const DialogTemplate ModuleDialogTemplates[];
 extern const int ModuleDialogTemplateCount;
 
 // FindResourceA and LoadResource for RT_DIALOG in one: the module's template
-// with the given number (MAKEINTRESOURCEA), or NULL (and ENOENT) when there
+// with the given number (MAKEINTRESOURCEA), or NULL (and ERROR_RESOURCE_NAME_NOT_FOUND) when there
 // is none or the name is a string. The instance is not looked at: the layer
 // serves one module.
 const DialogTemplate* FindDialogTemplate(HINSTANCE instance, LPCSTR name);

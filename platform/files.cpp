@@ -15,9 +15,8 @@
 static DWORD LastError;
 static HandleSlot Slots[HANDLE_SLOTS];
 
-// GetLastError: the system's own error number (errno) of the last failed
-// operation of this layer. Differs from Windows: the codes are errno values,
-// not Windows error codes; the plug-in only shows them to the user.
+// GetLastError: the Windows code of the last failed operation of this layer
+// (errors.cpp says how errno values map to them).
 extern "C" DWORD GetLastError(void) {
     return LastError;
 }
@@ -64,7 +63,7 @@ HANDLE NewHandle(int kind, HandleSlot** slot) {
             return (HANDLE)(uintptr_t)((i + 1) * 4);
         }
     }
-    LastError = EMFILE;
+    LastError = ERROR_TOO_MANY_OPEN_FILES;
     return NULL;
 }
 
@@ -72,7 +71,15 @@ HandleSlot* LookupHandle(HANDLE handle, int kind) {
     HandleSlot* slot = SlotOf(handle);
     if (slot != NULL && slot->kind == kind)
         return slot;
-    LastError = EBADF;
+    LastError = ERROR_INVALID_HANDLE;
+    return NULL;
+}
+
+HandleSlot* FindProcessSlot(pid_t pid) {
+    for (HandleSlot& slot : Slots) {
+        if (slot.kind == HANDLE_PROCESS && slot.pid == pid)
+            return &slot;
+    }
     return NULL;
 }
 
@@ -111,9 +118,10 @@ extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
 // 0600) named from the first three characters of the prefix, a hexadecimal
 // number of one to four digits and ".TMP", inside pathName; a "/" goes between
 // directory and name only where the directory does not end in one. Returns
-// the number used, or 0 on failure: ENOENT or ENOTDIR for a missing
-// directory, ENAMETOOLONG when the name would not fit in 259 characters,
-// EEXIST when all 65535 numbers are taken, or whatever creation failed with.
+// the number used, or 0 on failure: ERROR_DIRECTORY for a directory that is
+// missing or not a directory (as Windows), ERROR_FILENAME_EXCED_RANGE when
+// the name would not fit in 259 characters, ERROR_FILE_EXISTS when all 65535
+// numbers are taken, or the code of whatever else creation failed with.
 // With a non-zero unique only the name is made, as on Windows.
 extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName) {
     char name[MAX_PATH];
@@ -122,7 +130,7 @@ extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LP
     size_t prefixLength = strnlen(prefix, 3);
     // directory, separator, prefix, four digits, ".TMP"
     if (dirLength + (addSeparator ? 1 : 0) + prefixLength + 4 + 4 > MAX_PATH - 1) {
-        LastError = ENAMETOOLONG;
+        LastError = ERROR_FILENAME_EXCED_RANGE;
         return 0;
     }
     memcpy(name, pathName, dirLength);
@@ -164,11 +172,12 @@ extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LP
             return number;
         }
         if (errno != EEXIST) {
-            LastError = (DWORD)errno;
+            bool noDirectory = errno == ENOENT || errno == ENOTDIR;
+            LastError = noDirectory ? ERROR_DIRECTORY : ErrorFromErrno(errno);
             return 0;
         }
     }
-    LastError = EEXIST;
+    LastError = ERROR_FILE_EXISTS;
     return 0;
 }
 
@@ -179,7 +188,12 @@ extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LP
 // GENERIC_WRITE. Differs from Windows: the share mode is not enforced, and the
 // descriptor stays close-on-exec whatever the security attributes ask; a
 // child receives a handle only as one of its standard handles
-// (CreateProcessA). Returns INVALID_HANDLE_VALUE with the errno on failure.
+// (CreateProcessA). Returns INVALID_HANDLE_VALUE on failure, with the code
+// Windows gives: ERROR_FILE_NOT_FOUND for a missing file, ERROR_PATH_NOT_FOUND
+// for a missing directory on the way (for the dispositions that create, a
+// missing entry can only be a directory), ERROR_FILE_EXISTS for CREATE_NEW
+// over an existing file, ERROR_ACCESS_DENIED for a directory or a file that
+// may not be opened so, ERROR_CANT_RESOLVE_FILENAME for a symbolic link.
 extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile) {
@@ -207,7 +221,7 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
         how = O_CREAT;
         break;
     default:
-        LastError = EINVAL;
+        LastError = ERROR_INVALID_PARAMETER;
         return INVALID_HANDLE_VALUE;
     }
     // With write access, CREATE_ALWAYS empties only a file that has content,
@@ -242,7 +256,8 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
         }
     }
     if (fd < 0) {
-        LastError = (DWORD)errno;
+        bool missing = errno == ENOTDIR || (errno == ENOENT && disposition != OPEN_EXISTING);
+        LastError = missing ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
         slot->kind = HANDLE_FREE;
         return INVALID_HANDLE_VALUE;
     }
@@ -264,7 +279,7 @@ extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD writt
     size_t done = 0;
     bool ok = WriteAllBytes(slot->fd, buffer, size, &done);
     if (!ok)
-        LastError = (DWORD)errno;
+        LastError = ErrorFromErrno(errno);
     if (written)
         *written = (DWORD)done;
     return ok ? TRUE : FALSE;
@@ -286,7 +301,7 @@ extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, L
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            LastError = (DWORD)errno;
+            LastError = ErrorFromErrno(errno);
             if (read)
                 *read = done;
             return FALSE;
@@ -312,7 +327,7 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
     int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
     off_t position = lseek(slot->fd, (off_t)offset, whence);
     if (position < 0) {
-        LastError = (DWORD)errno;
+        LastError = ErrorFromErrno(errno);
         return INVALID_SET_FILE_POINTER;
     }
     if (distanceHigh)
@@ -326,7 +341,7 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
 extern "C" BOOL CloseHandle(HANDLE object) {
     HandleSlot* slot = SlotOf(object);
     if (slot == NULL) {
-        LastError = EBADF;
+        LastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     if (slot->kind == HANDLE_FILE)
@@ -340,7 +355,7 @@ extern "C" BOOL CloseHandle(HANDLE object) {
 // DeleteFileA: removes a file (not a directory).
 extern "C" BOOL DeleteFileA(LPCSTR fileName) {
     if (unlink(fileName) != 0) {
-        LastError = (DWORD)errno;
+        LastError = ErrorFromErrno(errno);
         return FALSE;
     }
     return TRUE;

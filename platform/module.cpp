@@ -53,18 +53,18 @@ __attribute__((destructor)) static void ModuleUnloaded(void) {
 // GetModuleFileNameA: the full path of this module (whatever handle is
 // given: the layer serves one module). Copies at most size - 1 characters
 // and a terminator; returns the length copied, or size when the path had to
-// be cut (ENAMETOOLONG), as Windows does since Vista.
+// be cut (ERROR_INSUFFICIENT_BUFFER), as Windows does since Vista.
 extern "C" DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size) {
     (void)module;
     if (size == 0) {
-        SetLastError(ENAMETOOLONG);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
     size_t length = strlen(ModulePath);
     if (length >= size) {
         memcpy(filename, ModulePath, size - 1);
         filename[size - 1] = '\0';
-        SetLastError(ENAMETOOLONG);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return size;
     }
     memcpy(filename, ModulePath, length + 1);

@@ -327,9 +327,9 @@ static DWORD CopyValue(int fd, const Line* key, LPSTR buffer, DWORD size) {
 // line has no "=", the default (NULL meaning empty) is given instead, with
 // its trailing spaces dropped and its quotes stripped the same way. Returns
 // the number of characters copied, without the terminator; with size 0 the
-// buffer is left alone and 0 returned. GetLastError gives the errno of
-// opening or reading the file when that failed (ENOENT, whose number is that
-// of ERROR_FILE_NOT_FOUND, for a missing file) and is left alone otherwise.
+// buffer is left alone and 0 returned. GetLastError gives the code of
+// opening or reading the file when that failed (ERROR_FILE_NOT_FOUND for a
+// missing file) and is left alone otherwise.
 // Differs from Windows: a NULL section or key (the lists of section or key
 // names) gives the default; only ASCII letters match regardless of case; a
 // name without a directory is relative to the current directory, not the
@@ -342,7 +342,7 @@ extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def
         return CopyDefault(defaultValue, buffer, size);
     int fd = open(fileName, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        SetLastError((DWORD)errno);
+        SetLastErrorFromErrno(errno);
         return CopyDefault(defaultValue, buffer, size);
     }
     Scan scan;
@@ -352,11 +352,56 @@ extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def
     if (hasValue)
         copied = CopyValue(fd, &scan.found, buffer, size);
     if (!scanned || (hasValue && copied == NOT_COPIED))
-        SetLastError((DWORD)errno);
+        SetLastErrorFromErrno(errno);
     close(fd);
     if (copied == NOT_COPIED)
         return CopyDefault(defaultValue, buffer, size);
     return copied;
+}
+
+// The digits of a number in the given base, or -1 for a character that is
+// none of them.
+static int DigitValue(char c, unsigned base) {
+    int value = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'z' ? c - 'a' + 10
+                : c >= 'A' && c <= 'Z' ? c - 'A' + 10
+                                       : -1;
+    return value >= 0 && (unsigned)value < base ? value : -1;
+}
+
+// GetPrivateProfileIntA: the value of a key read as GetPrivateProfileStringA
+// reads it (at most 29 characters), as an integer: leading blanks and
+// control characters skipped, an optional sign, then decimal digits, or
+// hexadecimal after "0x", octal after "0o", binary after "0b"; reading stops
+// at the first character that is not a digit, and text without digits is 0.
+// A negative value comes back as its two's complement, a value too large
+// for 32 bits wraps. When the file, the section or the key is missing, or
+// the value is empty, the default is returned. GetLastError as
+// GetPrivateProfileStringA leaves it.
+extern "C" UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,
+                                      LPCSTR fileName) {
+    char text[30];
+    if (GetPrivateProfileStringA(section, key, "", text, sizeof text, fileName) == 0)
+        return (UINT)defaultValue;
+    const char* p = text;
+    while (*p != '\0' && (unsigned char)*p <= ' ')
+        p++;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    unsigned base = 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+        base = 16;
+    else if (p[0] == '0' && (p[1] == 'o' || p[1] == 'O'))
+        base = 8;
+    else if (p[0] == '0' && (p[1] == 'b' || p[1] == 'B'))
+        base = 2;
+    if (base != 10)
+        p += 2;
+    uint32_t value = 0;
+    for (int digit; (digit = DigitValue(*p, base)) >= 0; p++)
+        value = value * base + (uint32_t)digit;
+    return negative ? 0u - value : value;
 }
 
 // The change a write makes: bytes before cut are kept, then the new text,
@@ -545,28 +590,31 @@ static int OpenOriginal(LPCSTR fileName, struct stat* info) {
 // original's permission bits, flushed and renamed over the original, so
 // readers see either the old or the new file. Returns TRUE on success
 // (including when there is nothing to remove); FALSE leaves the original
-// untouched and no lock behind, and GetLastError gives the errno: EINVAL for
-// a NULL section or file name, EISDIR when the file is a directory, EEXIST
+// untouched and no lock behind, and GetLastError gives the code:
+// ERROR_INVALID_PARAMETER for a NULL section or file name,
+// ERROR_ACCESS_DENIED when the file is a directory, ERROR_SHARING_VIOLATION
 // when the lock exists (another save in progress or one cut short by a
-// crash), ENAMETOOLONG, or whatever opening, reading, writing (EFBIG, ENOSPC),
-// flushing or renaming failed with.
-// Differs from Windows: a NULL section (flushing the cache) fails with EINVAL;
+// crash), ERROR_PATH_NOT_FOUND when a directory on the way is missing or a
+// file, or the code of whatever opening, reading, writing
+// (ERROR_FILE_TOO_LARGE, ERROR_DISK_FULL), flushing or renaming failed with.
+// Differs from Windows: a NULL section (flushing the cache) fails with
+// ERROR_INVALID_PARAMETER;
 // a name without a directory is relative to the current directory, not the
 // Windows directory.
 extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
                                            LPCSTR fileName) {
     if (section == NULL || fileName == NULL) {
-        SetLastError(EINVAL);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (fileName[0] == '\0') {
-        SetLastError(ENOENT);
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
     struct stat info;
     int in = OpenOriginal(fileName, &info);
     if (in == OPEN_FAILED) {
-        SetLastError((DWORD)errno);
+        SetLastErrorFromErrno(errno);
         return FALSE;
     }
     Scan scan;
@@ -584,6 +632,6 @@ extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR va
     if (in >= 0)
         close(in);
     if (!ok)
-        SetLastError((DWORD)saved);
+        SetLastError(saved == EEXIST ? ERROR_SHARING_VIOLATION : ErrorFromErrno(saved));
     return ok ? TRUE : FALSE;
 }

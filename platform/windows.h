@@ -3,9 +3,12 @@
 // more. Each operation's contract sits above its definition in the source
 // file of its family:
 //   module.cpp    the module handle, DllMain at load, GetModuleFileNameA
-//   profile.cpp   GetPrivateProfileStringA, WritePrivateProfileStringA
+//   errors.cpp    Windows error codes for errno values, FormatMessageA
+//   profile.cpp   GetPrivateProfileStringA, GetPrivateProfileIntA,
+//                 WritePrivateProfileStringA
 //   files.cpp     handles, temporary names, CreateFileA, ReadFile, WriteFile...
-//   process.cpp   CreateProcessA, WaitForSingleObject
+//   process.cpp   CreateProcessA, WaitForSingleObject, GetExitCodeProcess,
+//                 TerminateProcess and job objects (process groups)
 //   cmdline.cpp   splitting a command line the way Windows programs do
 //   message.cpp   MessageBoxA, wsprintfA
 //   dialog.cpp    DialogBoxParamA and the dialog-item calls, in the terminal
@@ -13,6 +16,7 @@
 // Types keep their Windows widths: DWORD is 32 bits here too.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -27,6 +31,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef unsigned int UINT;
+typedef int INT;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char* LPSTR;
@@ -51,14 +56,37 @@ typedef struct HWND__* HWND;
 #define LOWORD(l) ((WORD)((uintptr_t)(l)&0xffff))
 #define HIWORD(l) ((WORD)(((uintptr_t)(l) >> 16) & 0xffff))
 
-// Error codes GetLastError gives. On Linux it gives the system's own error
-// number (errno), so these are the errno values with the same meaning.
+// Error codes GetLastError gives: the Windows codes (see errors.cpp).
 #define ERROR_SUCCESS 0
-#define ERROR_FILE_NOT_FOUND 2        /* ENOENT */
-#define ERROR_ACCESS_DENIED 13        /* EACCES */
-#define ERROR_FILE_EXISTS 17          /* EEXIST */
-#define ERROR_INVALID_PARAMETER 22    /* EINVAL */
-#define ERROR_FILENAME_EXCED_RANGE 36 /* ENAMETOOLONG */
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_BUSY 170
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_BAD_EXE_FORMAT 193
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_FILE_TOO_LARGE 223
+#define ERROR_DIRECTORY 267
+#define ERROR_MR_MID_NOT_FOUND 317
+#define ERROR_IO_DEVICE 1117
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_CONTROL_ID_NOT_FOUND 1421
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814
+#define ERROR_CANT_RESOLVE_FILENAME 1921
+
+// FormatMessageA.
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 
 // DllMain reasons.
 #define DLL_PROCESS_DETACH 0
@@ -88,6 +116,10 @@ typedef struct _SECURITY_ATTRIBUTES {
 
 // CreateProcessA.
 #define NORMAL_PRIORITY_CLASS 0x20
+#define CREATE_SUSPENDED 0x4
+#define CREATE_NEW_PROCESS_GROUP 0x200
+#define CREATE_NO_WINDOW 0x08000000
+#define STILL_ACTIVE 259
 #define STARTF_USESTDHANDLES 0x100
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0
@@ -138,6 +170,11 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
                                DWORD size, LPCSTR fileName);
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName);
+UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
+
+// errors.cpp
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list* arguments);
 
 // files.cpp
 DWORD GetLastError(void);
@@ -159,6 +196,12 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                     LPPROCESS_INFORMATION processInformation);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+DWORD ResumeThread(HANDLE thread);
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name);
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
+BOOL TerminateJobObject(HANDLE job, UINT exitCode);
 
 // message.cpp
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

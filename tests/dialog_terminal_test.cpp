@@ -224,7 +224,8 @@ TEST(TerminalDialog, WithoutTerminalReturnsMinusOneAndNeverCallsTheProcedure) {
     Report got = Drive({}, false);
     EXPECT_EQ(got.result, -1);
     EXPECT_EQ(got.calls, 0);
-    EXPECT_EQ(got.error, (DWORD)ENXIO);
+    // No terminal has no Windows code: the customer code of ENXIO.
+    EXPECT_EQ(got.error, 0x20000000u | ENXIO);
 }
 
 } // namespace

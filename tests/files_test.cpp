@@ -75,3 +75,41 @@ TEST(Files, CreateAlwaysCreatesAMissingFileAndKeepsAnEmptyOneEmpty) {
     EXPECT_EQ("new", ReadFromStart(file));
     CloseHandle(file);
 }
+
+// The system's words for an error code: what a box shows under "Error code=N".
+TEST(Files, FormatMessageDescribesKnownCodesAndRefusesUnknownOnes) {
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    for (DWORD code : {(DWORD)ERROR_FILE_NOT_FOUND, (DWORD)ERROR_ACCESS_DENIED,
+                       (DWORD)ERROR_DIRECTORY, (DWORD)ERROR_DISK_FULL}) {
+        char text[256];
+        memset(text, 0x7F, sizeof text);
+        DWORD length = FormatMessageA(flags, NULL, code, 0, text, sizeof text, NULL);
+        EXPECT_LT(0u, length) << code;
+        EXPECT_EQ(length, strlen(text)) << code;
+        // A buffer too small is refused, not filled with a cut text.
+        char small[4];
+        EXPECT_EQ(0u, FormatMessageA(flags, NULL, code, 0, small, sizeof small, NULL));
+    }
+    char text[256];
+    EXPECT_EQ(0u, FormatMessageA(flags, NULL, 0x3FFF1234u, 0, text, sizeof text, NULL));
+}
+
+// The codes GetLastError gives are those of Windows.
+TEST(Files, FailuresGiveTheWindowsErrorCodes) {
+    char dir[MAX_PATH], name[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    std::string missing = std::string(dir) + "ep-no-such-dir";
+    EXPECT_EQ(0u, GetTempFileNameA(missing.c_str(), "se", 0, name));
+    EXPECT_EQ((DWORD)ERROR_DIRECTORY, GetLastError());
+    std::string inside = missing + (dir[strlen(dir) - 1] == '/' ? "/x" : "\\x");
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(inside.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, NULL));
+    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
+    TempFile temp;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(temp.path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, NULL));
+    EXPECT_EQ((DWORD)ERROR_FILE_EXISTS, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(dir, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, NULL));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+}

@@ -187,3 +187,31 @@ static const WriteCase WriteCases[] = {
     {nullptr, {{"Path", "B", nullptr}}, nullptr, nullptr},
     {"[Path]\r\nA=1\r\n[Q]\r\nB=2\r\n", {{"Path", nullptr, nullptr}}, "[Q]\r\nB=2\r\n", nullptr},
 };
+
+struct IntCase {
+    const char* file; // the file's bytes; NULL: no file
+    const char* section;
+    const char* key;
+    int defaultValue;
+    unsigned expected;
+};
+
+// GetPrivateProfileIntA: the value as a number, read up to its first
+// non-digit; the default only when the key or its value is missing.
+static const IntCase IntCases[] = {
+    {nullptr, "Run", "TimeLimit", 5, 5},
+    {"[Run]\r\n", "Run", "TimeLimit", 5, 5},
+    {"[Run]\r\nTimeLimit=\r\n", "Run", "TimeLimit", 5, 5},
+    {"[Run]\r\nTimeLimit=30\r\n", "Run", "TimeLimit", 5, 30},
+    {"[Run]\r\ntimelimit = 7 \r\n", "run", "TIMELIMIT", 0, 7},
+    {"[Run]\r\nTimeLimit=\"12\"\r\n", "Run", "TimeLimit", 0, 12},
+    {"[Run]\r\nTimeLimit=+3\r\n", "Run", "TimeLimit", 0, 3},
+    {"[Run]\r\nTimeLimit=-1\r\n", "Run", "TimeLimit", 0, 0xFFFFFFFFu},
+    {"[Run]\r\nTimeLimit=0x1F\r\n", "Run", "TimeLimit", 0, 31},
+    {"[Run]\r\nTimeLimit=12abc\r\n", "Run", "TimeLimit", 0, 12},
+    {"[Run]\r\nTimeLimit=abc\r\n", "Run", "TimeLimit", 9, 0},
+    {"[Run]\r\nTimeLimit=1 5\r\n", "Run", "TimeLimit", 9, 1},
+    {"[Run]\r\nTimeLimit=4294967297\r\n", "Run", "TimeLimit", 0, 1},
+    {"[Path]\r\nTimeLimit=30\r\n", "Run", "TimeLimit", 0, 0},
+    {"[Run]\r\nIgnoreExitCode=1\r\n", "Run", "TimeLimit", 0, 0},
+};

@@ -155,6 +155,18 @@ TEST(ProfileRead, DefaultIsGivenForMissingFileSectionOrKey) {
     RunReadCases(ReadDefaults, sizeof ReadDefaults / sizeof ReadDefaults[0]);
 }
 
+TEST(ProfileRead, IntegersAreReadUpToTheirFirstNonDigit) {
+    std::string path = PathOf("int.ini");
+    for (size_t i = 0; i < sizeof IntCases / sizeof IntCases[0]; i++) {
+        const IntCase& c = IntCases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": [" + (c.file ? c.file : "<none>") + "]");
+        Put(path, c.file);
+        EXPECT_EQ(c.expected,
+                  GetPrivateProfileIntA(c.section, c.key, c.defaultValue, path.c_str()));
+    }
+    remove(path.c_str());
+}
+
 TEST(ProfileRead, MissingFileReportsFileNotFound) {
     std::string path = PathOf("missing.ini");
     remove(path.c_str());
@@ -261,7 +273,7 @@ TEST(ProfileWriteFailure, FileSizeLimitKeepsOldFileAndRemovesLock) {
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, handler);
     EXPECT_FALSE(written);
-    EXPECT_EQ(error, (DWORD)EFBIG);
+    EXPECT_EQ(error, (DWORD)ERROR_FILE_TOO_LARGE);
     EXPECT_EQ(Bytes(path), old);
     EXPECT_FALSE(LockLeft(path));
     remove(path.c_str());
@@ -272,7 +284,7 @@ TEST(ProfileWriteFailure, ExistingLockIsLeftAloneAndNothingChanges) {
     Put(path, "[Path]\r\nA=1\r\n");
     Put(path + ".lock", "someone else's");
     EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "2", path.c_str()));
-    EXPECT_EQ(GetLastError(), (DWORD)EEXIST);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
     EXPECT_EQ(Bytes(path), "[Path]\r\nA=1\r\n");
     EXPECT_EQ(Bytes(path + ".lock"), "someone else's");
     remove((path + ".lock").c_str());
@@ -284,12 +296,12 @@ TEST(ProfileWriteFailure, DirectoryThatIsAFileOrFileThatIsADirectoryFails) {
     Put(file, "x");
     std::string inside = file + "/settings.ini";
     EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "1", inside.c_str()));
-    EXPECT_EQ(GetLastError(), (DWORD)ENOTDIR);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(Bytes(file), "x");
     std::string dir = PathOf("folder.ini");
     ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "1", dir.c_str()));
-    EXPECT_EQ(GetLastError(), (DWORD)EISDIR);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
     EXPECT_FALSE(LockLeft(dir));
     rmdir(dir.c_str());
     remove(file.c_str());
