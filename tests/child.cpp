@@ -10,6 +10,10 @@
 //   fds                 writes the open descriptors above 2 (Linux only)
 //   mark FILE ARGS...   creates FILE holding "ran", then echoes ARGS as echo-args
 //   sleep MS            sleeps MS milliseconds, then writes "slept"
+//   tree MS             starts "sleep MS" as a child of its own, writes that
+//                       child's process id and a line feed, then sleeps MS
+//   stderr-exit CODE TEXT  writes "out" to standard output and TEXT to
+//                       standard error, then exits with CODE
 #include "child.h"
 
 #include <stdio.h>
@@ -137,6 +141,34 @@ static int SleepFor(long milliseconds) {
     return 0;
 }
 
+// Starts "SELF --child sleep MS" and writes its process id; 0 or 3.
+static int StartSleeper(const char* milliseconds) {
+#ifdef _WIN32
+    std::string line = "\"" + Self + "\" --child sleep " + milliseconds;
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return 3;
+    printf("%lu\n", (unsigned long)process.dwProcessId);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+#else
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(Self.c_str(), Self.c_str(), "--child", "sleep", milliseconds, (char*)nullptr);
+        _exit(127);
+    }
+    if (pid < 0)
+        return 3;
+    printf("%ld\n", (long)pid);
+#endif
+    fflush(stdout);
+    return 0;
+}
+
 int RunChildMode(int argc, char** argv) {
     Self = argv[0];
 #ifdef _WIN32
@@ -188,6 +220,15 @@ int RunChildMode(int argc, char** argv) {
         code = EchoArgs(count - 1, args + 1);
     } else if (strcmp(mode, "sleep") == 0 && count == 1)
         code = SleepFor(atol(args[0]));
+    else if (strcmp(mode, "tree") == 0 && count == 1) {
+        code = StartSleeper(args[0]);
+        if (code == 0)
+            code = SleepFor(atol(args[0]));
+    } else if (strcmp(mode, "stderr-exit") == 0 && count == 2) {
+        fputs(args[1], stderr);
+        Put("out", 3);
+        code = atoi(args[0]);
+    }
     fflush(stdout);
     return code;
 }
