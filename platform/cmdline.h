@@ -1,7 +1,9 @@
-// Splitting a command line into a program name and arguments by the rules
+// Reading a command line as Windows does: the name under which the
+// process-creation call looks for the program, and the split into arguments
 // that Windows programs (the Microsoft C runtime) apply to their own command
-// lines. Internal to the platform layer: CreateProcessA uses it to build the
-// argument vector it passes to execve.
+// lines. The two rules differ, as they do on Windows. Internal to the
+// platform layer: CreateProcessA finds the program by the first and passes
+// the second to execve as its argument vector.
 #pragma once
 
 #include <stddef.h>
@@ -30,3 +32,16 @@ enum { SPLIT_STORAGE_SIZE = 260, SPLIT_MAX_ARGS = 132 };
 // Returns argc, or -1 when the split does not fit in storageSize characters
 // or maxArgs pointers (the NULL included); nothing is written beyond either.
 int SplitCommandLine(const char* line, char* storage, size_t storageSize, char** argv, int maxArgs);
+
+// Copies into name (size characters, the terminator included) the name under
+// which CreateProcessA, given no separate program name, looks for the
+// program: when the line starts with a double quote, the characters up to
+// the next double quote; otherwise those up to the first space or tab, taken
+// as they are. Returns the name's length, possibly 0 (an empty line, one that
+// starts with a blank, or ""), or -1 when the line names no file: a double
+// quote in the name (the line has one before its first blank without
+// starting with it, or opens a quote it never closes), as on Windows, where
+// no file name can hold one; or a name that does not fit in size. The
+// program then receives as its argv[0] what SplitCommandLine gives, which
+// may differ ("\"a b\"c" looks for "a b" and hands it "a bc").
+int ProgramNameOf(const char* line, char* name, size_t size);

@@ -1,7 +1,8 @@
 // Starting and waiting for processes, with the meaning CreateProcessA and
 // WaitForSingleObject have for the plug-in. A program is started with vfork
-// and execve, with no shell in between. The command line is split the way
-// Windows programs split their own (cmdline.cpp), and the program is looked
+// and execve, with no shell in between. The program's name is taken from
+// the command line by CreateProcessA's rule and the arguments are split the
+// way Windows programs split their own (cmdline.cpp); the program is looked
 // up as execvp looks it up. Nothing here allocates memory: the arguments,
 // the paths to try and what the child needs live in module-wide arrays,
 // prepared before vfork, so that the child only makes async-signal-safe calls.
@@ -31,6 +32,8 @@ static const size_t CommandLineLimit = MAX_PATH - 1;
 
 static char ArgumentText[SPLIT_STORAGE_SIZE];
 static char* Arguments[SPLIT_MAX_ARGS];
+// The name the program is looked for by, which need not be Arguments[0].
+static char ProgramName[MAX_PATH];
 // The paths to try, in execvp's order, each with its terminator; an empty
 // string ends the list.
 static char Candidates[16384];
@@ -173,14 +176,22 @@ static pid_t StartChild() {
 }
 
 // Splits the command line into Arguments and lists where to look for the
-// program. Returns 0 or an error number.
+// program. Returns 0 or an error number (ENOENT for a line that names no
+// file, EINVAL for one that starts with "\"\"").
 static int PrepareArguments(const char* commandLine) {
     if (strnlen(commandLine, CommandLineLimit + 1) > CommandLineLimit)
         return E2BIG;
     if (SplitCommandLine(commandLine, ArgumentText, sizeof ArgumentText, Arguments,
                          SPLIT_MAX_ARGS) < 0)
         return E2BIG;
-    return ListCandidates(Arguments[0]);
+    int length = ProgramNameOf(commandLine, ProgramName, sizeof ProgramName);
+    if (length < 0)
+        return ENOENT;
+    // An empty pair of quotes asks to search for an empty name, which the
+    // search refuses as an invalid parameter on Windows.
+    if (length == 0 && commandLine[0] == '"')
+        return EINVAL;
+    return ListCandidates(ProgramName);
 }
 
 // The descriptor a standard handle stands for: the null device for NULL or
@@ -276,11 +287,16 @@ static int Launch(pid_t* pid) {
 }
 
 // CreateProcessA: starts the program named by the command line, with no
-// separate program name and no shell in between. The line is split as
-// Windows programs split their own (see cmdline.h); the first part names the
-// program, looked up as execvp does (as it is when it holds a "/", otherwise
-// in each PATH entry in turn, an empty entry meaning the current directory),
-// and the whole split is its argument vector, argv[0] included. The child
+// separate program name and no shell in between. The program's name is
+// taken from the line as CreateProcessA takes it (see ProgramNameOf in
+// cmdline.h): between the double quotes the line starts with, or else up to
+// the first space or tab, quotes included, so that "arg\"dump x" and an
+// unterminated "\"argdump" name no file. It is looked up as execvp does (as
+// it is when it holds a "/", otherwise in each PATH entry in turn, an empty
+// entry meaning the current directory). The program's argument vector,
+// argv[0] included, is the line split as Windows programs split their own
+// (SplitCommandLine), so argv[0] may differ from the name it was found by
+// ("\"prog\"x" finds prog and hands it "progx"), as on Windows. The child
 // gets the host's environment and current directory, an empty signal mask,
 // and the dispositions any exec gives (ResetSignals). With
 // STARTF_USESTDHANDLES its standard input, output and error are the given
@@ -291,15 +307,16 @@ static int Launch(pid_t* pid) {
 // (and which the terminal's Ctrl-C does not reach, as on Windows).
 // Returns TRUE with a process handle (its pid) and a thread handle; the
 // program is then running. Returns FALSE, with nothing started, when it
-// could not be: GetLastError gives ERROR_FILE_NOT_FOUND for an empty line or
-// a program not found, ERROR_PATH_NOT_FOUND when a directory on the way is a
-// file, ERROR_ACCESS_DENIED for a file that may not be run or a directory,
+// could not be: GetLastError gives ERROR_FILE_NOT_FOUND for an empty line, a
+// name that names no file or a program not found, ERROR_PATH_NOT_FOUND when a directory on the way
+// is a file, ERROR_ACCESS_DENIED for a file that may not be run or a directory,
 // ERROR_BAD_EXE_FORMAT for a file that is not a valid executable,
 // ERROR_FILENAME_EXCED_RANGE for a line longer than 259 characters or a name
 // too long, ERROR_INVALID_HANDLE for a standard handle that is not a file
 // handle, ERROR_TOO_MANY_OPEN_FILES when the handle table is full,
-// ERROR_INVALID_PARAMETER for the arguments refused below, or the code of
-// whatever else execve reported.
+// ERROR_INVALID_PARAMETER for a line that starts with an empty pair of
+// quotes (an empty name to search for) and for the arguments refused below,
+// or the code of whatever else execve reported.
 // Differs from Windows: a program name (applicationName), an environment
 // block or a current directory of the child's own is refused; of the
 // creation flags only CREATE_NEW_PROCESS_GROUP acts: CREATE_SUSPENDED is
@@ -310,7 +327,13 @@ static int Launch(pid_t* pid) {
 // in the child whatever is asked); INVALID_HANDLE_VALUE as a standard handle
 // gives the null device; the program is not looked up in the module's
 // directory and ".exe" is not added; a file without a valid header fails
-// rather than being run by a shell.
+// rather than being run by a shell; a name without quotes ends at the first
+// blank even when no file has that name: Windows then tries the longer
+// prefixes of the line up to each further blank ("my tools/filter x" tries
+// "my", then "my tools/filter") and starts the first that names a file,
+// which receives the pieces of its own name as arguments; here the start
+// fails with ERROR_FILE_NOT_FOUND instead, so that no program runs with
+// arguments its user did not mean, and a name with a blank must be quoted.
 extern "C" BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                                LPSECURITY_ATTRIBUTES processAttributes,
                                LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,

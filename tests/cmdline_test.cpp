@@ -1,14 +1,25 @@
-// Splitting command lines into arguments. Every case of cmdline_cases.h is
-// started as a real program that echoes what it received: natively that goes
-// through our splitter and execve, built for Windows through CreateProcessA
-// and the C runtime's parser. Natively the splitter is also checked directly.
+// Finding the program a command line names and splitting the line into
+// arguments. Every case of cmdline_cases.h is started as a real program that
+// echoes what it received: natively that goes through our rules and execve,
+// built for Windows through CreateProcessA and the C runtime's parser.
+// Natively the splitter is also checked directly.
 #include "cmdline_cases.h"
 #include "cmdline_run.h"
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+static const char ProgramSuffix[] = ".exe";
+#else
 #include "cmdline.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+static const char ProgramSuffix[] = "";
 #endif
 
 static std::vector<std::string> Listed(const CommandLineCase& c, const char* program) {
@@ -25,6 +36,116 @@ TEST(CommandLine, EveryCaseReachesTheStartedProgram) {
         SCOPED_TRACE(testing::Message() << "case " << i + 1 << ": " << ArgumentCases[i].line);
         std::string output = RunCaptured(Self() + " --child echo-args " + ArgumentCases[i].line);
         EXPECT_EQ(Listed(ArgumentCases[i], nullptr), Echoed(output));
+    }
+}
+
+// Copies of this program under the names the start cases use, in a
+// directory of their own at the front of PATH while the copies exist.
+class ProgramCopies {
+  public:
+    ProgramCopies() {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        directory_ = std::string(temp) + "ep-start-" + std::to_string(ProcessId());
+        const std::string programs[] = {std::string("argdump") + ProgramSuffix,
+                                        std::string("arg dump") + ProgramSuffix,
+                                        std::string("arg --child") + ProgramSuffix, "exeonly.exe"};
+        EXPECT_TRUE(MakeDirectory(directory_));
+        for (const std::string& name : programs) {
+            files_.push_back(directory_ + Separator + name);
+            EXPECT_TRUE(CopySelf(files_.back())) << files_.back();
+        }
+        const char* path = getenv("PATH");
+        path_ = path != nullptr ? path : "";
+        SetPath(directory_ + PathSeparator + path_);
+    }
+    ~ProgramCopies() {
+        SetPath(path_);
+        for (const std::string& file : files_)
+            DeleteFileA(file.c_str());
+        RemoveDir(directory_);
+    }
+    ProgramCopies(const ProgramCopies&) = delete;
+    ProgramCopies& operator=(const ProgramCopies&) = delete;
+
+  private:
+#ifdef _WIN32
+    static constexpr char Separator = '\\', PathSeparator = ';';
+    static unsigned long ProcessId() {
+        return GetCurrentProcessId();
+    }
+    static bool MakeDirectory(const std::string& path) {
+        return CreateDirectoryA(path.c_str(), nullptr) != 0;
+    }
+    static bool CopySelf(const std::string& to) {
+        return CopyFileA(SelfPath(), to.c_str(), FALSE) != 0;
+    }
+    // PATH of this process, which children inherit and are looked up in.
+    static void SetPath(const std::string& value) {
+        SetEnvironmentVariableA("PATH", value.c_str());
+    }
+    static void RemoveDir(const std::string& path) {
+        RemoveDirectoryA(path.c_str());
+    }
+#else
+    static constexpr char Separator = '/', PathSeparator = ':';
+    static unsigned long ProcessId() {
+        return (unsigned long)getpid();
+    }
+    static bool MakeDirectory(const std::string& path) {
+        return mkdir(path.c_str(), 0755) == 0;
+    }
+    static bool CopySelf(const std::string& to) {
+        std::ifstream in(SelfPath(), std::ios::binary);
+        std::ofstream out(to, std::ios::binary);
+        out << in.rdbuf();
+        out.close();
+        return out.good() && chmod(to.c_str(), 0755) == 0;
+    }
+    static void SetPath(const std::string& value) {
+        setenv("PATH", value.c_str(), 1);
+    }
+    static void RemoveDir(const std::string& path) {
+        rmdir(path.c_str());
+    }
+#endif
+    std::string directory_;
+    std::string path_;
+    std::vector<std::string> files_;
+};
+
+// Finding the program follows CreateProcessA's own rule, not the split of
+// the arguments: the name ends at the first blank with its quotes kept, or
+// at the quote that closes the one the line starts with.
+TEST(CommandLine, ProgramIsFoundByTheProcessCreationRule) {
+    ProgramCopies copies;
+    for (size_t i = 0; i < sizeof StartCases / sizeof StartCases[0]; i++) {
+        const StartCase& c = StartCases[i];
+        SCOPED_TRACE(testing::Message() << "case " << i + 1 << ": " << c.line);
+        std::vector<std::string> expected;
+        for (int at = 0; at < 4 && c.args[at] != nullptr; at++)
+            expected.push_back(c.args[at]);
+        if (c.error != 0)
+            expected = {"not started: " + std::to_string(c.error)};
+        std::string output = RunCaptured(c.line);
+        bool started = output.rfind("not started: ", 0) != 0;
+        EXPECT_EQ(expected, started ? Echoed(output) : std::vector<std::string>{output});
+    }
+}
+
+TEST(CommandLine, DeclaredDifferencesInFindingTheProgramHold) {
+    ProgramCopies copies;
+#ifdef _WIN32
+    const bool windows = true;
+#else
+    const bool windows = false;
+#endif
+    for (size_t i = 0; i < sizeof DifferingStartCases / sizeof DifferingStartCases[0]; i++) {
+        const DifferingStartCase& c = DifferingStartCases[i];
+        SCOPED_TRACE(testing::Message() << "case " << i + 1 << ": " << c.line);
+        std::string output = RunCaptured(c.line);
+        bool started = output.rfind("not started: ", 0) != 0;
+        EXPECT_EQ(windows ? c.startsOnWindows : c.startsNatively, started) << output;
     }
 }
 

@@ -56,7 +56,7 @@ TEST(Process, MissingProgramOrEmptyLineFailsToStart) {
     EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, StartError("   "));
 #ifndef _WIN32
     EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, StartError("/no/such/dir/prog"));
-    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, StartError(Self() + "/prog"));
+    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, StartError("\"" + std::string(SelfPath()) + "/prog\""));
     EXPECT_EQ(-1, waitpid(-1, NULL, WNOHANG)) << "a failed start left a child behind";
 #endif
 }
