@@ -13,45 +13,15 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmux_support import Pane, check, failures, wait_for  # noqa: E402
+
 HOST, MODULE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 CAPTION = "Run external preprocessor plug-in Settings"
 SETTINGS = b"[Path]\nWorkingDirectory=/tmp/work\nCommandLine=pre -i %f\n"
-failures = []
 
 
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAILED:", message)
-
-
-def wait_for(predicate, seconds=10.0):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
-
-
-class Pane:
-    def __init__(self, directory):
-        self.socket = "ep-dialog-%d" % os.getpid()
-        self.directory = directory
-        self.tmux("new-session", "-d", "-x", "100", "-y", "30", "-c", directory,
-                  "env -i PATH=/usr/bin:/bin TERM=screen bash --norc --noprofile")
-
-    def tmux(self, *args):
-        return subprocess.run(["tmux", "-L", self.socket] + list(args), check=True,
-                              capture_output=True, text=True).stdout
-
-    def screen(self):
-        return self.tmux("capture-pane", "-p")
-
-    def keys(self, *keys):
-        self.tmux("send-keys", *keys)
-        time.sleep(0.3)
-
+class DialogPane(Pane):
     def settings(self, module):
         """Starts plugin-host settings; returns the file its result goes to."""
         for name in ("result", "status", "stty-before", "stty-after"):
@@ -73,9 +43,6 @@ class Pane:
         check(CAPTION not in self.screen(), "the dialog stayed on the screen")
         return read("result").strip()
 
-    def close(self):
-        subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
-
 
 def main():
     if shutil.which("tmux") is None:
@@ -87,7 +54,7 @@ def main():
     settings = os.path.splitext(module)[0] + ".ini"
     with open(settings, "wb") as file:
         file.write(SETTINGS)
-    pane = Pane(directory)
+    pane = DialogPane(directory, "dialog")
     try:
         # 1. The dialog shows the file's values; typing and Enter saves.
         pane.settings(module)
