@@ -18,7 +18,17 @@
 // button's access key presses it. Enter presses the focused button, or else
 // the default one; Space presses the focused button; Escape sends IDCANCEL.
 // In an edit field: printable characters, Backspace, Delete, Left, Right,
-// Home and End.
+// Home and End. Moving into a field by Tab, Shift-Tab or an access key
+// selects its whole text, as the Windows dialog manager does: typing then
+// replaces it, Backspace and Delete remove it, and Left, Right, Home and End
+// drop the selection, the caret going to its start, its end, the start and
+// the end of the text. Key sequences the terminal description does not know
+// (an escape sequence of a key with modifiers, say) are read to their end
+// and dropped, so that none of their characters lands in a field.
+//
+// A terminal too small for the whole dialog shows a short notice instead
+// (only Escape acts then, as Cancel); the dialog comes back once the
+// terminal has been made large enough.
 //
 // All state lives in one fixed record, since one dialog is open at a time.
 // The only memory allocated is ncurses' own and the stdio stream it needs.
@@ -35,13 +45,22 @@
 #include <termios.h>
 #include <unistd.h>
 
-enum { TEXT_SIZE = 260, COLUMN_UNITS = 3, ROW_UNITS = 8, KEY_ESCAPE = 27, MAX_FAILED_READS = 100 };
+enum {
+    TEXT_SIZE = 260,
+    COLUMN_UNITS = 3,
+    ROW_UNITS = 8,
+    KEY_ESCAPE = 27,
+    MAX_FAILED_READS = 100,
+    // How long the bytes of one key sequence may lag behind each other.
+    ESCAPE_DELAY_MS = 50,
+};
 
 struct Control {
     const DialogItemTemplate* item;
     char text[TEXT_SIZE];
     int length;
     int caret;              // edit fields: where typing goes, 0 to length
+    bool selected;          // edit fields: the whole text is selected
     int scroll;             // edit fields: the first character shown
     int row, column, width; // cells, relative to the client area
 };
@@ -124,6 +143,7 @@ static void SetText(Control* control, const char* text) {
     control->length = (int)length;
     control->caret = (int)length;
     control->scroll = 0;
+    control->selected = false;
 }
 
 // Fills the record from the template and maps each control to its cells.
@@ -192,7 +212,7 @@ static bool OpenTerminal(Dialog* dialog) {
     noecho();
     nonl();
     keypad(stdscr, TRUE);
-    set_escdelay(50);
+    set_escdelay(ESCAPE_DELAY_MS);
     return true;
 }
 
@@ -292,11 +312,14 @@ static void ScrollToCaret(Control* field) {
         field->scroll = fullest > 0 ? fullest : 0;
 }
 
+// A field's shown stretch; a selected text in reverse video.
 static void DrawEdit(const Dialog* dialog, Control* field) {
     ScrollToCaret(field);
     for (int i = 0; i < field->width; i++) {
         int at = field->scroll + i;
-        chtype cell = at < field->length ? Cell(field->text[at]) : (chtype)' ';
+        chtype cell = (chtype)' ';
+        if (at < field->length)
+            cell = Cell(field->text[at]) | (field->selected ? A_REVERSE : 0);
         PutCell(dialog, field->row, field->column + i, cell | A_UNDERLINE);
     }
 }
@@ -327,8 +350,46 @@ static void DrawButton(const Dialog* dialog, const Control* button, attr_t attri
     PutCell(dialog, button->row, column + 3 + length, ']' | attributes);
 }
 
-// Draws the whole dialog and puts the cursor on the focused field's caret.
+// Whether the whole dialog, frame included, fits on the screen.
+static bool Fits(const Dialog* dialog) {
+    return dialog->top + dialog->rows < LINES && dialog->left + dialog->columns < COLS;
+}
+
+// Instead of a dialog that would be cut: what is wrong and what to do, its
+// words wrapped to the screen's width (one longer than that is cut).
+static void DrawNotice(const Dialog* dialog) {
+    char notice[200];
+    (void)snprintf(notice, sizeof notice,
+                   "Terminal too small for this dialog: it needs %d x %d. Enlarge it, or press "
+                   "Escape to cancel.",
+                   dialog->left + dialog->columns + 1, dialog->top + dialog->rows + 1);
+    erase();
+    curs_set(0);
+    int row = 0, column = 0;
+    for (const char* word = notice; *word != '\0' && row < LINES;) {
+        const char* end = strchr(word, ' ');
+        int length = end != NULL ? (int)(end - word) : (int)strlen(word);
+        if (column > 0 && column + 1 + length > COLS) {
+            row++;
+            column = 0;
+        } else if (column > 0) {
+            column++;
+        }
+        if (row < LINES && column < COLS)
+            mvaddnstr(row, column, word, length < COLS - column ? length : COLS - column);
+        column += length;
+        word = end != NULL ? end + 1 : word + length;
+    }
+    refresh();
+}
+
+// Draws the whole dialog and puts the cursor on the focused field's caret;
+// on a screen too small for it, the notice.
 static void DrawDialog(Dialog* dialog) {
+    if (!Fits(dialog)) {
+        DrawNotice(dialog);
+        return;
+    }
     erase();
     DrawFrame(dialog);
     int enter = EnterButton(dialog);
@@ -363,12 +424,20 @@ static void SendCommand(Dialog* dialog, WORD id) {
 }
 
 // Moves the focus to the next (or previous) control that takes it, wrapping.
-static void MoveFocus(Dialog* dialog, int step) {
+// An edit field reached so has its whole text selected when `select` is set;
+// the control left loses its selection.
+static void MoveFocus(Dialog* dialog, int step, bool select) {
     for (int tries = 1; tries <= dialog->count; tries++) {
         int at = (dialog->focus + step * tries + 2 * dialog->count) % dialog->count;
-        const Control* control = &dialog->controls[at];
+        Control* control = &dialog->controls[at];
         if (TakesFocus(control) && (control->item->style & WS_TABSTOP) != 0) {
+            if (dialog->focus >= 0)
+                dialog->controls[dialog->focus].selected = false;
             dialog->focus = at;
+            if (ClassOf(control) == DIALOG_EDIT && select) {
+                control->selected = control->length > 0;
+                control->caret = control->length;
+            }
             return;
         }
     }
@@ -393,9 +462,11 @@ static bool UseAccessKey(Dialog* dialog, int key) {
         Control* control = &dialog->controls[i];
         if (!HasAccessKey(control->text, key))
             continue;
+        if (dialog->focus >= 0)
+            dialog->controls[dialog->focus].selected = false;
         if (ClassOf(control) == DIALOG_STATIC) {
             dialog->focus = i;
-            MoveFocus(dialog, 1);
+            MoveFocus(dialog, 1, true);
         } else if (IsPushButton(control)) {
             dialog->focus = i;
             SendCommand(dialog, control->item->id);
@@ -405,20 +476,83 @@ static bool UseAccessKey(Dialog* dialog, int key) {
     return false;
 }
 
-// Escape alone is Cancel; Escape with another key already waiting is Alt
-// with that key.
-static void HandleEscape(Dialog* dialog) {
+// Reads the rest of a key sequence that the terminal description does not
+// know, after its introducer: parameter and intermediate bytes up to the
+// final byte, which ends it. A byte that cannot belong to it is left for
+// the next read; a sequence that stops coming ends where it stopped.
+static void SkipSequence(int first) {
+    timeout(ESCAPE_DELAY_MS);
+    for (int byte = first; byte != ERR; byte = getch()) {
+        if (byte >= 0x40 && byte <= 0x7E)
+            break;
+        if (byte < 0x20 || byte > 0x3F) {
+            ungetch(byte);
+            break;
+        }
+    }
+}
+
+// After an Escape, what came with it: 0 for Escape alone (or twice), -1 for
+// a key sequence (Escape "[" or Escape "O" and the rest, read to its end and
+// dropped, also after a second Escape, as Alt sends it), else the key sent
+// with it (Alt and that key).
+static int ReadAfterEscape() {
     timeout(0);
     int next = getch();
+    bool doubled = next == KEY_ESCAPE;
+    if (doubled)
+        next = getch();
+    int result = next == ERR ? 0 : next;
+    if (next == '[') {
+        timeout(ESCAPE_DELAY_MS);
+        SkipSequence(getch());
+        result = -1;
+    } else if (next == 'O') {
+        timeout(ESCAPE_DELAY_MS);
+        int first = getch();
+        if (first != ERR) {
+            SkipSequence(first);
+            result = -1;
+        }
+    }
     timeout(-1);
-    if (next == ERR)
+    return doubled && result != 0 ? -1 : result;
+}
+
+// Escape alone is Cancel; Escape with another key already waiting is Alt
+// with that key (only where the dialog is shown); a key sequence is nothing.
+static void HandleEscape(Dialog* dialog) {
+    int next = ReadAfterEscape();
+    if (next == 0)
         SendCommand(dialog, IDCANCEL);
-    else if (next >= 32 && next < 127)
+    else if (next >= 32 && next < 127 && Fits(dialog))
         UseAccessKey(dialog, next);
+}
+
+// A key in a field whose whole text is selected: typing replaces the text,
+// Backspace and Delete remove it, Left and Home drop the selection with the
+// caret at the start, Right and End with the caret at the end. TRUE when
+// the key has been used up here.
+static bool EditSelection(Control* field, int key) {
+    bool erase = key == KEY_BACKSPACE || key == 127 || key == 8 || key == KEY_DC;
+    bool typed = key >= 32 && key < 127;
+    if (typed || erase) {
+        field->text[0] = '\0';
+        field->length = field->caret = field->scroll = 0;
+        field->selected = false;
+        return erase;
+    }
+    if (key == KEY_LEFT || key == KEY_HOME || key == KEY_RIGHT || key == KEY_END) {
+        field->caret = key == KEY_LEFT || key == KEY_HOME ? 0 : field->length;
+        field->selected = false;
+    }
+    return true;
 }
 
 // Edits a field with one key; other keys are ignored.
 static void EditField(Control* field, int key) {
+    if (field->selected && EditSelection(field, key))
+        return;
     bool growsFreely = (field->item->style & ES_AUTOHSCROLL) != 0;
     bool erase = key == KEY_BACKSPACE || key == 127 || key == 8;
     if (key >= 32 && key < 127) {
@@ -445,15 +579,19 @@ static void EditField(Control* field, int key) {
     }
 }
 
+// Acts on one key. While the notice stands in for the dialog, only Escape
+// does anything.
 static void HandleKey(Dialog* dialog, int key) {
     Control* focused = dialog->focus >= 0 ? &dialog->controls[dialog->focus] : NULL;
-    if (key == '\t' || key == KEY_BTAB) {
-        MoveFocus(dialog, key == '\t' ? 1 : -1);
+    if (key == KEY_ESCAPE) {
+        HandleEscape(dialog);
+    } else if (!Fits(dialog)) {
+        return;
+    } else if (key == '\t' || key == KEY_BTAB) {
+        MoveFocus(dialog, key == '\t' ? 1 : -1, true);
     } else if (key == '\r' || key == '\n' || key == KEY_ENTER) {
         int enter = EnterButton(dialog);
         SendCommand(dialog, enter >= 0 ? dialog->controls[enter].item->id : (WORD)IDOK);
-    } else if (key == KEY_ESCAPE) {
-        HandleEscape(dialog);
     } else if (focused != NULL && ClassOf(focused) == DIALOG_EDIT) {
         EditField(focused, key);
     } else if (focused != NULL && IsPushButton(focused) && key == ' ') {
@@ -506,9 +644,11 @@ static void RunModalLoop(Dialog* dialog) {
 // instance are not used (the layer serves one module); controls have no
 // window handles, so WM_INITDIALOG's wParam and WM_COMMAND's lParam are 0;
 // no notifications other than button clicks are sent; the focus starts on
-// the first tab stop whatever WM_INITDIALOG returns; there is no close box
-// (Escape stands for it); an edit field holds at most 259 characters, takes
-// printable ASCII only, has no selection and no clipboard.
+// the first tab stop whatever WM_INITDIALOG returns, with no text selected;
+// there is no close box (Escape stands for it); an edit field holds at most
+// 259 characters, takes printable ASCII only, selects only its whole text
+// (on entry by Tab or access key) and has no clipboard; a terminal too small
+// for the dialog shows a notice in its place.
 extern "C" INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner,
                                    DLGPROC dialogProc, LPARAM initParam) {
     (void)owner;
@@ -529,7 +669,7 @@ extern "C" INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND
         return -1;
     dialog->open = true;
     dialog->procedure((HWND)dialog, WM_INITDIALOG, 0, initParam);
-    MoveFocus(dialog, 1);
+    MoveFocus(dialog, 1, false);
     if (!dialog->ended) {
         RunModalLoop(dialog);
     }

@@ -121,11 +121,32 @@ bool SameModes(const struct termios& a, const struct termios& b) {
     _exit(written == (ssize_t)sizeof Seen ? 0 : 1);
 }
 
+// One step of typing: the keys, sent once `after` has appeared on the
+// screen since the step before (the first step waits for the caption when
+// it names nothing), and then a new size for the terminal, if it has one.
+struct Step {
+    std::string keys;
+    std::string after;
+    unsigned short rows = 0, columns = 0;
+
+    // From plain keys, so that a list of steps can be a list of strings.
+    // cppcheck-suppress noExplicitConstructor
+    Step(const std::string& typed) : keys(typed) {} // NOLINT(google-explicit-constructor)
+    // cppcheck-suppress noExplicitConstructor
+    Step(const char* typed) : keys(typed) {} // NOLINT(google-explicit-constructor)
+    Step(const std::string& typed, const std::string& awaited, unsigned short newRows = 0,
+         unsigned short newColumns = 0)
+        : keys(typed), after(awaited), rows(newRows), columns(newColumns) {}
+};
+
 // Types each step once the dialog has been drawn, 150 ms apart, so that an
-// Escape alone at the end of a step stands by itself.
-Report Drive(const std::vector<std::string>& steps, bool withTerminal = true) {
+// Escape alone at the end of a step stands by itself. The terminal starts
+// with the given size; what reached it goes to *screenOut when asked for.
+Report Drive(const std::vector<Step>& steps, bool withTerminal = true,
+             std::string* screenOut = nullptr, unsigned short rows = 24,
+             unsigned short columns = 80) {
     int master = -1, slave = -1, report[2];
-    struct winsize size = {24, 80, 0, 0};
+    struct winsize size = {rows, columns, 0, 0};
     if (withTerminal) {
         EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
     }
@@ -141,7 +162,7 @@ Report Drive(const std::vector<std::string>& steps, bool withTerminal = true) {
     if (slave >= 0)
         close(slave);
     std::string screen;
-    size_t next = 0;
+    size_t next = 0, since = 0;
     char buffer[4096];
     for (int idle = 0; master >= 0 && idle < 100;) {
         struct pollfd watch = {master, POLLIN, 0};
@@ -150,21 +171,36 @@ Report Drive(const std::vector<std::string>& steps, bool withTerminal = true) {
             if (n <= 0)
                 break;
             screen.append(buffer, (size_t)n);
-        } else if (screen.find("Settings") != std::string::npos && next < steps.size()) {
-            EXPECT_EQ(write(master, steps[next].data(), steps[next].size()),
-                      (ssize_t)steps[next].size());
+            continue;
+        }
+        const Step* step = next < steps.size() ? &steps[next] : nullptr;
+        std::string awaited;
+        if (step != nullptr)
+            awaited = step->after.empty() && next == 0 ? "Settings" : step->after;
+        if (step != nullptr && screen.find(awaited, since) != std::string::npos) {
+            EXPECT_EQ(write(master, step->keys.data(), step->keys.size()),
+                      (ssize_t)step->keys.size());
+            since = screen.size();
+            if (step->rows > 0) {
+                struct winsize resized = {step->rows, step->columns, 0, 0};
+                EXPECT_EQ(0, ioctl(master, TIOCSWINSZ, &resized));
+            }
             next++;
         } else {
             idle++;
         }
     }
+    if (screenOut != nullptr)
+        *screenOut = screen;
+    EXPECT_EQ(next, steps.size()) << "the screen never showed what a step waited for";
+    // A dialog still open sees its terminal hang up, and ends.
+    if (master >= 0)
+        close(master);
     Report got = {};
     EXPECT_EQ(read(report[0], &got, sizeof got), (ssize_t)sizeof got);
     int status = 0;
     waitpid(child, &status, 0);
     close(report[0]);
-    if (master >= 0)
-        close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_TRUE(got.modesKept);
     EXPECT_TRUE(got.signalsKept);
@@ -176,7 +212,7 @@ const std::string Home = "\x1bOH", End = "\x1bOF", Left = "\x1bOD", Right = "\x1
                   Delete = "\x1b[3~", Backspace = "\x7f", ShiftTab = "\x1b[Z", Escape = "\x1b";
 
 struct Case {
-    std::vector<std::string> steps;
+    std::vector<Step> steps;
     long result;
     std::string working, command;
 };
@@ -187,11 +223,12 @@ TEST(TerminalDialog, KeysEditFocusAndPressButtonsAsInWindows) {
         typed += (char)('a' + i % 26);
     const Case cases[] = {
         // 1. Editing keys, Alt+C, Shift-Tab, then Enter in a field presses OK.
+        //    Alt+C and Shift-Tab select the field they reach: typing replaces.
         {{Home + "0" + End + Left + Backspace + Delete + Right + "!", Escape + "cZ", ShiftTab + "?",
           "\r"},
          IDOK,
-         "0sta!?",
-         "cmdZ"},
+         "?",
+         "Z"},
         // 2. A field takes 259 characters; Tab order wraps both ways; Space
         //    presses the focused button.
         {{typed, "\t\t\t\t", ShiftTab, " "}, IDCANCEL, "start" + typed.substr(0, 254), "cmd"},
@@ -199,7 +236,7 @@ TEST(TerminalDialog, KeysEditFocusAndPressButtonsAsInWindows) {
         {{"q", Escape}, IDCANCEL, "startq", "cmd"},
         // 4. Alt+W; outside a field a plain access key works too; Enter on
         //    the focused Cancel button presses Cancel.
-        {{"\t" + Escape + "wW", "\t\tcC", "\t\t\r"}, IDCANCEL, "startW", "cmdC"},
+        {{"\t" + Escape + "wW", "\t\tcC", "\t\t\r"}, IDCANCEL, "W", "C"},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
         SCOPED_TRACE("case " + std::to_string(i + 1));
@@ -210,6 +247,63 @@ TEST(TerminalDialog, KeysEditFocusAndPressButtonsAsInWindows) {
         EXPECT_EQ(got.working, cases[i].working);
         EXPECT_EQ(got.command, cases[i].command);
     }
+}
+
+TEST(TerminalDialog, EnteringAFieldSelectsItsTextAsInWindows) {
+    const Case cases[] = {
+        // 1. Tab selects: typing replaces; Shift-Tab selects: Backspace
+        //    removes it all.
+        {{"\tnew", ShiftTab + Backspace + "w", "\r"}, IDOK, "w", "new"},
+        // 2. Left and Home drop the selection at the start, Right and End at
+        //    the end; Delete removes a selection.
+        {{Escape + "c" + Left + "X", Escape + "w" + Right + "!", "\t" + Home + "0",
+          "\t\t\t" + End + "?", "\t" + Delete + "\r"},
+         IDOK,
+         "start!?",
+         ""},
+        // 3. From a button, a plain access key selects the field it reaches;
+        //    the field left keeps no selection.
+        {{"\t\t", "c", "Q", "\t\t\t" + End + "x", "\r"}, IDOK, "startx", "Q"},
+        // 4. The dialog opens with nothing selected: typing adds.
+        {{"s", "\r"}, IDOK, "starts", "cmd"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        SCOPED_TRACE("case " + std::to_string(i + 1));
+        Report got = Drive(cases[i].steps);
+        EXPECT_EQ(got.result, cases[i].result);
+        EXPECT_EQ(got.working, cases[i].working);
+        EXPECT_EQ(got.command, cases[i].command);
+    }
+}
+
+// Sequences of keys with modifiers, F-keys and the like that the terminal
+// description (xterm here) does not list arrive as Escape and the rest; not
+// a character of them lands in the field, and a selection stays.
+TEST(TerminalDialog, UnknownKeySequencesNeverLandInAField) {
+    const std::string unknown = std::string("\x1b[1;5C") + "\x1b[99;9~" + "\x1b[25~" + "\x1bOz" +
+                                "\x1b[200~" + "\x1b\x1b[3;3~" + "\x1bO5R";
+    Report got = Drive({unknown + "!", "\t", unknown, "n", "\r"});
+    EXPECT_EQ(got.result, IDOK);
+    EXPECT_STREQ(got.working, "start!");
+    EXPECT_STREQ(got.command, "n");
+}
+
+// On a terminal too small for the dialog a notice stands in for it, where
+// only Escape acts; made large enough, the terminal shows the dialog.
+TEST(TerminalDialog, SmallTerminalShowsANoticeUntilItIsLargeEnough) {
+    const std::string notice = "Terminal too small";
+    std::string screen;
+    Report got = Drive({{"typed\r\t", notice}, Escape}, true, &screen, 16, 71);
+    EXPECT_EQ(got.result, IDCANCEL);
+    ASSERT_EQ(got.commandCount, 1);
+    EXPECT_STREQ(got.working, "start");
+    EXPECT_NE(screen.find(notice), std::string::npos);
+    EXPECT_NE(screen.find("72 x 17"), std::string::npos);
+    EXPECT_EQ(screen.find("Settings"), std::string::npos) << "a cut dialog was drawn";
+
+    got = Drive({{"", notice, 17, 72}, {"x", "Settings"}, "\r"}, true, &screen, 10, 40);
+    EXPECT_EQ(got.result, IDOK);
+    EXPECT_STREQ(got.working, "startx");
 }
 
 TEST(TerminalDialog, ItemTextsAreCutToCapacityAndEndDialogInInitIsTheResult) {

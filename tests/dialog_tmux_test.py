@@ -22,15 +22,16 @@ SETTINGS = b"[Path]\nWorkingDirectory=/tmp/work\nCommandLine=pre -i %f\n"
 
 
 class DialogPane(Pane):
-    def settings(self, module):
-        """Starts plugin-host settings; returns the file its result goes to."""
+    def settings(self, module, shown=CAPTION):
+        """Starts plugin-host settings and waits until `shown` is on the
+        screen."""
         for name in ("result", "status", "stty-before", "stty-after"):
             path = os.path.join(self.directory, name)
             if os.path.exists(path):
                 os.unlink(path)
         self.keys("clear; stty -g > stty-before; '%s' settings --module '%s' < /dev/null > result;"
                   " echo $? > status; stty -g > stty-after" % (HOST, module), "Enter")
-        check(wait_for(lambda: CAPTION in self.screen()), "the dialog did not appear")
+        check(wait_for(lambda: shown in self.screen()), "%r did not appear" % shown)
 
     def finish(self):
         """Waits for plugin-host to end; returns what it printed."""
@@ -78,10 +79,41 @@ def main():
         pane.keys("Escape")
         check(pane.finish() == "2", "Escape did not end the dialog with 2")
         check(open(settings, "rb").read() == SETTINGS, "Escape changed the settings file")
+
+        # 3. Tab into a field selects its text: typing replaces it.
+        pane.settings(module)
+        pane.keys("Tab", "new -x %f")
+        pane.keys("Enter")
+        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        saved = open(settings, "rb").read()
+        check(b"CommandLine=new -x %f\n" in saved and b"WorkingDirectory=/tmp/work\n" in saved,
+              "typing after Tab did not replace the text: %r" % saved)
+
+        # 4. Key sequences the terminal description does not know (Ctrl-Right
+        #    as tmux sends it, a made-up one) leave the field as it was.
+        with open(settings, "wb") as file:
+            file.write(SETTINGS)
+        pane.settings(module)
+        pane.keys("C-Right", "M-C-Left")
+        pane.tmux("send-keys", "-H", *["%02x" % b for b in b"\x1b[99;9~\x1bOz"])
+        pane.keys("Enter")
+        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        check(open(settings, "rb").read() == SETTINGS,
+              "an unknown key sequence changed a field: %r" % open(settings, "rb").read())
+
+        # 5. A window too small for the dialog shows a notice; made large
+        #    enough, it shows the dialog.
+        pane.resize(50, 12)
+        pane.settings(module, shown="Terminal too small")
+        check(CAPTION not in pane.screen(), "a cut dialog was drawn")
+        pane.resize(100, 30)
+        check(wait_for(lambda: CAPTION in pane.screen()), "the dialog did not come back")
+        pane.keys("Escape")
+        check(pane.finish() == "2", "Escape did not end the dialog with 2")
     finally:
         pane.close()
 
-    # 3. Without a controlling terminal the dialog cannot be shown.
+    # 6. Without a controlling terminal the dialog cannot be shown.
     alone = subprocess.run(["setsid", "-w", HOST, "settings", "--module", module],
                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
     check(alone.stdout.strip() == "-1", "without a terminal: %r" % alone.stdout)
