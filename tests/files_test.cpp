@@ -109,7 +109,7 @@ TEST(Files, FailuresGiveTheWindowsErrorCodes) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(temp.path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
                                                 FILE_ATTRIBUTE_NORMAL, NULL));
     EXPECT_EQ((DWORD)ERROR_FILE_EXISTS, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(dir, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                                FILE_ATTRIBUTE_NORMAL, NULL));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA(dir, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
     EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
 }

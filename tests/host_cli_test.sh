@@ -106,7 +106,7 @@ head -c 102401 /dev/zero | tr '\0' 'a' >"$work/big.sql"
 host_cmd run "$(to_native "$work/big.sql")" >/dev/null 2>"$work/err"
 check "overlong text exits 2" $(($? == 2 ? 0 : 1))
 grep -q "at most 102400" "$work/err"; check "overlong text says so" $?
-head -c 102400 /dev/zero | tr '\0' 'a' >"$work/full.sql"
+head -c 102398 /dev/zero | tr "\0" a >"$work/full.sql"
 settings "\"$child_path\" --child cat %f"
 host_cmd run "$(to_native "$work/full.sql")" >"$work/full.out"
 check "full-sized text exits 0" $?

@@ -211,6 +211,15 @@ std::string CurrentDir() {
     return std::string(path, length);
 }
 
+bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)pid);
+    if (process == nullptr)
+        return true;
+    bool ended = WaitForSingleObject(process, (DWORD)milliseconds) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
 bool LoadedPlugin::Load(std::string& error) {
     dir_ = MakeTempDir();
     module_ = PathJoin(dir_, ModuleName());
@@ -341,6 +350,21 @@ std::vector<std::string> ListDir(const std::string& dir) {
 std::string CurrentDir() {
     char path[4096];
     return getcwd(path, sizeof path) ? std::string(path) : std::string();
+}
+
+bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
+    for (int waited = 0;; waited += 20) {
+        std::string stat;
+        if (!ReadBytes("/proc/" + std::to_string(pid) + "/stat", stat))
+            return true;
+        size_t end = stat.rfind(')');
+        if (end != std::string::npos && end + 2 < stat.size() &&
+            (stat[end + 2] == 'Z' || stat[end + 2] == 'X'))
+            return true;
+        if (waited >= milliseconds)
+            return false;
+        usleep(20000);
+    }
 }
 
 bool LoadedPlugin::Load(std::string& error) {
