@@ -71,6 +71,16 @@ for preset in "$@"; do
         grep -q "FROM sales_db.sales.orders o" <<<"$out" &&
             grep -q "o.owner = 'scott'" <<<"$out" ||
             fail "packaged example gave an unexpected text: $out"
+        # A missing include makes the C preprocessor fail: the file is kept
+        # byte for byte and the message says why.
+        printf '#include "no-such-part.sql"\r\nSELECT 1;\r\n' >"$work/broken.sql"
+        cp "$work/broken.sql" "$work/broken.orig"
+        status=0
+        (cd "$top" && ./plugin-host run --in-place "$work/broken.sql") 2>"$work/broken.err" || status=$?
+        [ "$status" -eq 1 ] || fail "a failing preprocessor: exit status $status, not 1"
+        cmp -s "$work/broken.sql" "$work/broken.orig" || fail "a failing preprocessor changed the file"
+        grep -q "exit code 1" "$work/broken.err" && grep -q "no-such-part.sql" "$work/broken.err" ||
+            fail "a failing preprocessor: the message does not say why: $(cat "$work/broken.err")"
     else
         loader=$(wine_loader "$preset")
         export WINEPREFIX=$root/build/$preset/wineprefix
