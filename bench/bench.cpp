@@ -93,28 +93,36 @@ std::string ReadFileBytes(const std::string& path) {
     return bytes;
 }
 
-// Removes a directory with the files and directories of files in it.
-void RemoveDirectory(const std::string& path) {
+// Removes the entries of a directory: files, and with descend also
+// directories, through the given procedure for their own entries.
+void RemoveEntries(const std::string& path, void (*descend)(const std::string&)) {
     if (DIR* dir = opendir(path.c_str())) {
         while (struct dirent* entry = readdir(dir)) {
             std::string child = path + "/" + entry->d_name;
             if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
                 continue;
-            if (entry->d_type == DT_DIR)
-                RemoveDirectory(child);
-            else
+            if (entry->d_type == DT_DIR && descend != nullptr) {
+                descend(child);
+                rmdir(child.c_str());
+            } else {
                 unlink(child.c_str());
+            }
         }
         closedir(dir);
     }
-    rmdir(path.c_str());
+}
+
+void RemoveFiles(const std::string& path) {
+    RemoveEntries(path, nullptr);
 }
 
 // Removes the work directory and everything in it.
 void Cleanup() {
     if (WorkDir.empty())
         return;
-    RemoveDirectory(WorkDir);
+    // The work directory holds files and the modules' directories of files.
+    RemoveEntries(WorkDir, RemoveFiles);
+    rmdir(WorkDir.c_str());
     WorkDir.clear();
 }
 

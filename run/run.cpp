@@ -48,9 +48,10 @@ static const char TextKept[] = "The text was left as it was.";
 // Appends text to Message, as far as it has room.
 static void Append(const char* text) {
     size_t used = strlen(Message);
+    size_t room = sizeof Message - used; // with the terminator's byte
     size_t length = strlen(text);
-    if (length > sizeof Message - 1 - used)
-        length = sizeof Message - 1 - used;
+    if (length >= room)
+        length = room - 1;
     memcpy(Message + used, text, length);
     Message[used + length] = '\0';
 }

@@ -241,7 +241,7 @@ static bool EndsWithin(DWORD pid, DWORD milliseconds) {
             return true;
         if (waited >= milliseconds)
             return false;
-        usleep(20000);
+        Sleep(20);
     }
 #endif
 }

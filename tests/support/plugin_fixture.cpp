@@ -363,7 +363,7 @@ bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
             return true;
         if (waited >= milliseconds)
             return false;
-        usleep(20000);
+        Sleep(20);
     }
 }
 
