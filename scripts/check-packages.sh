@@ -85,14 +85,14 @@ for preset in "$@"; do
         loader=$(wine_loader "$preset")
         export WINEPREFIX=$root/build/$preset/wineprefix
         dll=$(windows_path "$top/external_preprocessor.dll")
-        info=$(DISPLAY= "$loader" "build/$preset/plugin-host.exe" info --module "$dll" | tr -d '\r')
+        info=$(env -u DISPLAY "$loader" "build/$preset/plugin-host.exe" info --module "$dll" | tr -d '\r')
         grep -qx 'Title: External Preprocessor' <<<"$info" || fail "packaged DLL: info gave: $info"
         grep -qx 'FileVersion: 1, 0, 0, 0' <<<"$info" || fail "packaged DLL has no version record: $info"
         # A copying filter over the packaged SQL file gives it back unchanged.
-        child=$(windows_path "$root/build/win64/run_test.exe")
+        child=$(windows_path "$root/build/$preset/run_test.exe")
         printf '[Path]\r\nWorkingDirectory=\r\nCommandLine="%s" --child cat %%f\r\n' "$child" \
             >"$top/external_preprocessor.ini"
-        DISPLAY= "$loader" "build/$preset/plugin-host.exe" run --module "$dll" \
+        env -u DISPLAY "$loader" "build/$preset/plugin-host.exe" run --module "$dll" \
             "$(windows_path "$top/examples/report.sql")" >"$work/out.sql" ||
             fail "packaged DLL: the run did not replace the text"
         cmp -s "$work/out.sql" "$top/examples/report.sql" ||

@@ -122,14 +122,7 @@ std::string SettingsText(const std::string& workingDirectory, const std::string&
            "\r\nCommandLine=" + Stored(commandLine) + "\r\n";
 }
 
-// EP_CHILD_PROGRAM may name another build of the test program to start as
-// the child: the 32-bit tests use the 64-bit one where 32-bit processes are
-// emulated, since every start of an emulated process is slow and each extra
-// emulated process is one more chance of an emulator fault.
 std::string QuotedSelf() {
-    const char* other = getenv("EP_CHILD_PROGRAM");
-    if (other != nullptr && *other != '\0' && FileExists(other))
-        return std::string("\"") + other + "\"";
     return std::string("\"") + SelfPath() + "\"";
 }
 
