@@ -89,7 +89,7 @@ check "in place exits 0" $?
 [ "$(cat "$work/edit.sql")" = "$(printf '5:scott\n5:tiger\n4:orcl\n3:out\n4:name')" ]
 check "in place replaces the file with the output" $?
 [ ! -s "$work/stdout" ]; check "in place prints nothing" $?
-[ -z "$(ls "$work" | grep plugin-host.tmp)" ]; check "in place leaves no sibling" $?
+siblings=("$work"/*plugin-host.tmp*); [ ! -e "${siblings[0]}" ]; check "in place leaves no sibling" $?
 
 # A program that cannot start: exit 1, the box on standard error, the file kept.
 settings "\"$child_path.missing\" %f"
