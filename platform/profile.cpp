@@ -526,12 +526,10 @@ static int OpenOriginal(const char* target, struct stat* info) {
     if (fd < 0)
         return errno == ENOENT ? NO_FILE : OPEN_FAILED;
     int error = 0;
-    if (fstat(fd, info) != 0)
+    if (fstat(fd, info) != 0 || (S_ISREG(info->st_mode) && !MayWrite(target, info)))
         error = errno;
     else if (!S_ISREG(info->st_mode))
         error = S_ISDIR(info->st_mode) ? EISDIR : EINVAL;
-    else if (!MayWrite(target, info))
-        error = errno;
     if (error == 0)
         return fd;
     close(fd);

@@ -122,17 +122,14 @@ typedef struct HWND__* HWND;
 #define REPLACEFILE_IGNORE_MERGE_ERRORS 0x2
 
 // A point in time: 100-nanosecond intervals since 1 January 1601 (UTC).
-typedef struct _FILETIME {
+typedef struct {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME, *LPFILETIME;
 
-typedef enum _GET_FILEEX_INFO_LEVELS {
-    GetFileExInfoStandard,
-    GetFileExMaxInfoLevel
-} GET_FILEEX_INFO_LEVELS;
+typedef enum { GetFileExInfoStandard, GetFileExMaxInfoLevel } GET_FILEEX_INFO_LEVELS;
 
-typedef struct _WIN32_FILE_ATTRIBUTE_DATA {
+typedef struct {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;
     FILETIME ftLastAccessTime;

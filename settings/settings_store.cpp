@@ -91,10 +91,12 @@ static const unsigned long long StaleSiblingTicks = 60ULL * 10000000ULL; // 100 
 
 // The check that the copy is whole: a section of its own, which every
 // profile writer appends at the end of the file. Seeing its key on the disk
-// means everything before it reached the disk too.
+// means everything before it reached the disk too. Its two lines take
+// CheckLinesLength bytes of the file.
 static const char CheckSection[] = "ExternalPreprocessorSaveCheck";
 static const char CheckKey[] = "Complete";
-static const char CheckLines[] = "[ExternalPreprocessorSaveCheck]\r\nComplete=1\r\n";
+static const unsigned long long CheckLinesLength =
+    sizeof "[ExternalPreprocessorSaveCheck]\r\nComplete=1\r\n" - 1;
 
 static BOOL MakeSiblingPath(void) {
     size_t length = strlen(SettingsPath);
@@ -192,7 +194,7 @@ static BOOL WriteSibling(void) {
         !WritePrivateProfileStringA(CheckSection, NULL, NULL, Sibling))
         return FALSE;
     ForgetSibling();
-    return SiblingSize(&without) && without + (sizeof CheckLines - 1) == whole;
+    return SiblingSize(&without) && without + CheckLinesLength == whole;
 }
 
 // Flushes the sibling's bytes to the disk, so that the file put in place

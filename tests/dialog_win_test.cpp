@@ -358,7 +358,7 @@ TEST(SettingsDialog, LeftOverCopyIsTakenOverAndAYoungOneIsNot) {
 // of the settings file, but not for the longer file it writes).
 bool FillDisk(const std::string& dir, DWORD room) {
     const std::string names[] = {dir + "\\room", dir + "\\filler"};
-    DWORD sizes[] = {room, 0xFFFFFFFF};
+    const DWORD sizes[] = {room, 0xFFFFFFFF};
     for (int i = 0; i < 2; i++) {
         HANDLE file = CreateFileA(names[i].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

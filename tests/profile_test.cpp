@@ -20,7 +20,8 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/time.h>
+#include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "support/faults.h"
@@ -354,11 +355,11 @@ TEST(ProfileWrite, NoDescriptorIsLeftOpen) {
 
 // Sets a file's times back by the given seconds.
 void Age(const std::string& path, int seconds) {
-    struct timeval now;
-    gettimeofday(&now, nullptr);
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
     now.tv_sec -= seconds;
-    struct timeval times[2] = {now, now};
-    ASSERT_EQ(utimes(path.c_str(), times), 0);
+    struct timespec times[2] = {now, now};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 // A lock more than a minute old was left by a writer that died: it is taken

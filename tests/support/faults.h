@@ -76,8 +76,10 @@ class SmallTmpfs {
 
 // The user and group ids of nobody.
 inline bool NobodyIds(uid_t* uid, gid_t* gid) {
-    const struct passwd* user = getpwnam("nobody");
-    if (user == nullptr)
+    struct passwd entry;
+    struct passwd* user = nullptr;
+    char strings[1024];
+    if (getpwnam_r("nobody", &entry, strings, sizeof strings, &user) != 0 || user == nullptr)
         return false;
     *uid = user->pw_uid;
     *gid = user->pw_gid;
