@@ -14,6 +14,8 @@
 //                       child's process id and a line feed, then sleeps MS
 //   stderr-exit CODE TEXT  writes "out" to standard output and TEXT to
 //                       standard error, then exits with CODE
+//   ignore-interrupt MS ignores Ctrl-C (SIGINT on Linux), then sleeps MS
+//                       milliseconds and writes "slept"
 #include "child.h"
 
 #include <stdio.h>
@@ -141,6 +143,14 @@ static int SleepFor(long milliseconds) {
     return 0;
 }
 
+static void IgnoreInterrupt() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(nullptr, TRUE);
+#else
+    signal(SIGINT, SIG_IGN);
+#endif
+}
+
 // Starts "SELF --child sleep MS" and writes its process id; 0 or 3.
 static int StartSleeper(const char* milliseconds) {
 #ifdef _WIN32
@@ -224,6 +234,9 @@ int RunChildMode(int argc, char** argv) {
         code = StartSleeper(args[0]);
         if (code == 0)
             code = SleepFor(atol(args[0]));
+    } else if (strcmp(mode, "ignore-interrupt") == 0 && count == 1) {
+        IgnoreInterrupt();
+        code = SleepFor(atol(args[0]));
     } else if (strcmp(mode, "stderr-exit") == 0 && count == 2) {
         fputs(args[1], stderr);
         Put("out", 3);
