@@ -5,8 +5,10 @@
 //
 //   ep-bench [RUNS]   RUNS timed runs per case (default 200)
 //
-// The module is loaded with dlopen from a private copy beside its own
-// settings file, as a host loads it, and driven through OnInstall and OnCall
+// The module is loaded with dlopen from two private copies, each beside its
+// own settings file, as a host loads it: one without run options and one
+// with TimeLimit=60 (its program starts suspended, in a job of its own, and
+// is waited for with a time limit). Both are driven through OnInstall and OnCall
 // with host callbacks that copy the text in and out of fixed buffers. Every
 // run's output is compared with its input byte for byte; a difference or any
 // failure ends the program with status 1. Missed speed targets are printed,
@@ -35,14 +37,18 @@ namespace {
 // The filter program, the same absolute path for all three approaches.
 const char Program[] = "/bin/cat";
 const char Shell[] = "/bin/sh";
-const size_t Sizes[] = {1024, size_t{10} * 1024, size_t{100} * 1024};
+// The largest is the longest text the plug-in takes.
+const size_t Sizes[] = {1024, size_t{10} * 1024, size_t{100} * 1024 - 2};
 const int DefaultRuns = 200;
 const int WarmUpRuns = 20;
 const int CountedCalls = 100;
 const double LimitTarget = 1.05; // plug-in / limit
 const double ShellTarget = 0.60; // plug-in / shell
 
-enum Approach { PLUGIN, LIMIT, SHELL, APPROACHES };
+// The plug-in as installed (no run options), the plug-in with a time limit
+// (the program then starts suspended in a job of its own), the limit and the
+// shell.
+enum Approach { PLUGIN, PLUGIN_TIMED, LIMIT, SHELL, APPROACHES };
 
 std::string WorkDir;
 int NullDevice = -1;
@@ -87,17 +93,35 @@ std::string ReadFileBytes(const std::string& path) {
     return bytes;
 }
 
-// Removes the work directory and the files in it.
-void Cleanup() {
-    if (WorkDir.empty())
-        return;
-    if (DIR* dir = opendir(WorkDir.c_str())) {
+// Removes the entries of a directory: files, and with descend also
+// directories, through the given procedure for their own entries.
+void RemoveEntries(const std::string& path, void (*descend)(const std::string&)) {
+    if (DIR* dir = opendir(path.c_str())) {
         while (struct dirent* entry = readdir(dir)) {
-            if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-                unlink((WorkDir + "/" + entry->d_name).c_str());
+            std::string child = path + "/" + entry->d_name;
+            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+                continue;
+            if (entry->d_type == DT_DIR && descend != nullptr) {
+                descend(child);
+                rmdir(child.c_str());
+            } else {
+                unlink(child.c_str());
+            }
         }
         closedir(dir);
     }
+}
+
+void RemoveFiles(const std::string& path) {
+    RemoveEntries(path, nullptr);
+}
+
+// Removes the work directory and everything in it.
+void Cleanup() {
+    if (WorkDir.empty())
+        return;
+    // The work directory holds files and the modules' directories of files.
+    RemoveEntries(WorkDir, RemoveFiles);
     rmdir(WorkDir.c_str());
     WorkDir.clear();
 }
@@ -157,15 +181,18 @@ int32_t PLUGIN_CALL HostSetTargetText(uint32_t, const char* text) {
     return 1;
 }
 
-// A copy of the module in the work directory with a settings file beside it
-// that runs the filter over the input file and keeps the temporary files in
-// the work directory too.
-PluginModule LoadModule(const std::string& built) {
-    std::string copy = WorkDir + "/" + ModuleFileName();
+// A copy of the module in a directory of its own under the work directory,
+// with a settings file beside it that runs the filter over the input file,
+// keeps the temporary files in the work directory and adds the given lines.
+PluginModule LoadModule(const std::string& built, const char* name, const std::string& more) {
+    std::string dir = WorkDir + "/" + name;
+    if (mkdir(dir.c_str(), 0700) != 0)
+        Fail("cannot make %s", dir.c_str());
+    std::string copy = dir + "/" + ModuleFileName();
     WriteFileBytes(copy, ReadFileBytes(built));
-    WriteFileBytes(WorkDir + "/external_preprocessor.ini", "[Path]\r\nWorkingDirectory=" + WorkDir +
-                                                               "\r\nCommandLine=" + Program +
-                                                               " %f\r\n");
+    WriteFileBytes(dir + "/external_preprocessor.ini", "[Path]\r\nWorkingDirectory=" + WorkDir +
+                                                           "\r\nCommandLine=" + Program +
+                                                           " %f\r\n" + more);
     PluginModule module;
     std::string error;
     if (!LoadPluginModule(copy, module, error))
@@ -325,12 +352,13 @@ double RunShell(Case& c) {
 
 // One run of each approach over one case, in an order that turns with the
 // run's number so that none always goes first; times are kept when asked.
-void RunAll(const PluginModule& module, Case& c, int run, bool keep) {
+void RunAll(const PluginModule* modules, Case& c, int run, bool keep) {
     for (int i = 0; i < APPROACHES; i++) {
         int approach = (run + i) % APPROACHES;
-        double took = approach == PLUGIN  ? RunPlugin(module, c)
-                      : approach == LIMIT ? RunLimit(c)
-                                          : RunShell(c);
+        double took = approach == PLUGIN         ? RunPlugin(modules[PLUGIN], c)
+                      : approach == PLUGIN_TIMED ? RunPlugin(modules[PLUGIN_TIMED], c)
+                      : approach == LIMIT        ? RunLimit(c)
+                                                 : RunShell(c);
         if (keep)
             c.micros[approach].push_back(took);
     }
@@ -343,32 +371,40 @@ double Median(std::vector<double> values) {
 }
 
 std::string SizeName(size_t size) {
-    return std::to_string(size / 1024) + " KB";
+    return std::to_string((size + 512) / 1024) + " KB";
 }
 
 const char* Verdict(bool met) {
     return met ? "PASS" : "MISS";
 }
 
+// One ratio and its verdict.
+std::string Ratio(double value, double target) {
+    char text[32];
+    (void)snprintf(text, sizeof text, "%.3f %s", value, Verdict(value <= target));
+    return text;
+}
+
 void PrintTimes(const Case* cases, size_t count, int runs, double load) {
     printf("median wall time of one run, %d runs per case after %d warm-up runs; "
-           "filter %s; load average %.2f at the start\n\n",
+           "filter %s; load average %.2f at the start\n"
+           "plug-in: no run options; timed: the plug-in with TimeLimit=60\n\n",
            runs, WarmUpRuns, Program, load);
-    printf("%-8s %10s %10s %10s   %-22s %-22s\n", "size", "plug-in", "limit", "shell",
-           "plug-in/limit <= 1.05", "plug-in/shell <= 0.60");
+    printf("%-7s %9s %9s %9s %9s  %-12s %-12s %-12s %-12s\n", "size", "plug-in", "timed", "limit",
+           "shell", "p/limit", "p/shell", "timed/limit", "timed/shell");
+    printf("%-7s %9s %9s %9s %9s  %-12s %-12s %-12s %-12s\n", "", "", "", "", "", "<= 1.05",
+           "<= 0.60", "<= 1.05", "<= 0.60");
     for (size_t i = 0; i < count; i++) {
         const Case& c = cases[i];
         double plugin = Median(c.micros[PLUGIN]);
+        double timed = Median(c.micros[PLUGIN_TIMED]);
         double limit = Median(c.micros[LIMIT]);
         double shell = Median(c.micros[SHELL]);
-        char toLimit[32], toShell[32];
-        // A ratio and its verdict fit; a cut text would still show in the table.
-        (void)snprintf(toLimit, sizeof toLimit, "%.3f %s", plugin / limit,
-                       Verdict(plugin / limit <= LimitTarget));
-        (void)snprintf(toShell, sizeof toShell, "%.3f %s", plugin / shell,
-                       Verdict(plugin / shell <= ShellTarget));
-        printf("%-8s %7.0f us %7.0f us %7.0f us   %-22s %-22s\n", SizeName(c.size).c_str(), plugin,
-               limit, shell, toLimit, toShell);
+        printf(
+            "%-7s %6.0f us %6.0f us %6.0f us %6.0f us  %-12s %-12s %-12s %-12s\n",
+            SizeName(c.size).c_str(), plugin, timed, limit, shell,
+            Ratio(plugin / limit, LimitTarget).c_str(), Ratio(plugin / shell, ShellTarget).c_str(),
+            Ratio(timed / limit, LimitTarget).c_str(), Ratio(timed / shell, ShellTarget).c_str());
     }
 }
 
@@ -409,13 +445,13 @@ void CountAllocations(const PluginModule& module, Case& c, unsigned long* alloca
     CheckReturned(c);
 }
 
-void PrintAllocations(const PluginModule& module, Case* cases, size_t count) {
+void PrintAllocations(const PluginModule& module, const char* name, Case* cases, size_t count) {
     CheckCounter();
-    printf("\nheap allocations in OnCall (plug-in and platform layer), %d calls after one "
-           "warm-up call; target 0 per call\n"
+    printf("\nheap allocations in OnCall of the %s (plug-in and platform layer), %d calls after "
+           "one warm-up call; target 0 per call\n"
            "(counter checked: a deliberate malloc and a strdup inside glibc were both "
            "counted)\n\n",
-           CountedCalls);
+           name, CountedCalls);
     for (size_t i = 0; i < count; i++) {
         unsigned long allocations = 0, releases = 0;
         CountAllocations(module, cases[i], &allocations, &releases);
@@ -459,7 +495,8 @@ int main(int argc, char** argv) {
     while (NullDevice >= 0 && NullDevice <= 2 && fcntl(NullDevice, F_SETFD, 0) == 0);
     if (NullDevice < 0)
         Fail("cannot open /dev/null");
-    PluginModule module = LoadModule(built);
+    PluginModule modules[2] = {LoadModule(built, "plain", ""),
+                               LoadModule(built, "timed", "[Run]\r\nTimeLimit=60\r\n")};
 
     const size_t count = sizeof Sizes / sizeof Sizes[0];
     static Case cases[count];
@@ -471,10 +508,11 @@ int main(int argc, char** argv) {
     double started = Now();
     for (int run = 0; run < WarmUpRuns + runs; run++) {
         for (Case& c : cases)
-            RunAll(module, c, run, run >= WarmUpRuns);
+            RunAll(modules, c, run, run >= WarmUpRuns);
     }
     PrintTimes(cases, count, runs, load);
-    PrintAllocations(module, cases, count);
+    PrintAllocations(modules[PLUGIN], "plug-in", cases, count);
+    PrintAllocations(modules[PLUGIN_TIMED], "plug-in with TimeLimit", cases, count);
     printf("\nmodule %s; %.1f s\n", built.c_str(), (Now() - started) / 1e6);
     Cleanup();
     return 0;

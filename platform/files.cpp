@@ -360,3 +360,11 @@ extern "C" BOOL DeleteFileA(LPCSTR fileName) {
     }
     return TRUE;
 }
+
+// Sleep: suspends the calling thread for the milliseconds given, going on
+// after a signal interrupts it.
+extern "C" void Sleep(DWORD milliseconds) {
+    struct timespec rest = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    }
+}

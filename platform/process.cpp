@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <poll.h>
@@ -581,10 +580,13 @@ static int GroupRunsInProc(pid_t group) {
             // "pid (name) state ppid pgrp ...": the name may hold blanks and
             // parentheses, so the fields start after the last ")".
             const char* end = strrchr(stat, ')');
-            char state = 0;
-            int parent = 0, processGroup = 0;
-            if (end != NULL && sscanf(end + 1, " %c %d %d", &state, &parent, &processGroup) == 3 &&
-                processGroup == group && state != 'Z' && state != 'X')
+            if (end == NULL || end[1] != ' ' || end[2] == '\0')
+                continue;
+            char state = end[2];
+            char* field = NULL;
+            (void)strtol(end + 3, &field, 10); // the parent
+            long processGroup = strtol(field, NULL, 10);
+            if (processGroup == group && state != 'Z' && state != 'X')
                 found = 1;
         }
     }

@@ -188,6 +188,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overl
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR fileName);
+void Sleep(DWORD milliseconds);
 
 // process.cpp
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,

@@ -9,6 +9,9 @@ HostContext* Host;
 char WorkingDirectory[PATH_ARRAY];
 char CommandLine[PATH_ARRAY];
 char SettingsPath[PATH_ARRAY];
+UINT IgnoreExitCode;
+UINT TimeLimit;
+UINT HideConsole;
 
 char ExpandedCommandLine[PATH_ARRAY];
 char TextBuffer[TEXT_CAPACITY + 1];

@@ -71,18 +71,28 @@ for preset in "$@"; do
         grep -q "FROM sales_db.sales.orders o" <<<"$out" &&
             grep -q "o.owner = 'scott'" <<<"$out" ||
             fail "packaged example gave an unexpected text: $out"
+        # A missing include makes the C preprocessor fail: the file is kept
+        # byte for byte and the message says why.
+        printf '#include "no-such-part.sql"\r\nSELECT 1;\r\n' >"$work/broken.sql"
+        cp "$work/broken.sql" "$work/broken.orig"
+        status=0
+        (cd "$top" && ./plugin-host run --in-place "$work/broken.sql") 2>"$work/broken.err" || status=$?
+        [ "$status" -eq 1 ] || fail "a failing preprocessor: exit status $status, not 1"
+        cmp -s "$work/broken.sql" "$work/broken.orig" || fail "a failing preprocessor changed the file"
+        grep -q "exit code 1" "$work/broken.err" && grep -q "no-such-part.sql" "$work/broken.err" ||
+            fail "a failing preprocessor: the message does not say why: $(cat "$work/broken.err")"
     else
         loader=$(wine_loader "$preset")
         export WINEPREFIX=$root/build/$preset/wineprefix
         dll=$(windows_path "$top/external_preprocessor.dll")
-        info=$(DISPLAY= "$loader" "build/$preset/plugin-host.exe" info --module "$dll" | tr -d '\r')
+        info=$(env -u DISPLAY "$loader" "build/$preset/plugin-host.exe" info --module "$dll" | tr -d '\r')
         grep -qx 'Title: External Preprocessor' <<<"$info" || fail "packaged DLL: info gave: $info"
         grep -qx 'FileVersion: 1, 0, 0, 0' <<<"$info" || fail "packaged DLL has no version record: $info"
         # A copying filter over the packaged SQL file gives it back unchanged.
-        child=$(windows_path "$root/build/win64/run_test.exe")
+        child=$(windows_path "$root/build/$preset/run_test.exe")
         printf '[Path]\r\nWorkingDirectory=\r\nCommandLine="%s" --child cat %%f\r\n' "$child" \
             >"$top/external_preprocessor.ini"
-        DISPLAY= "$loader" "build/$preset/plugin-host.exe" run --module "$dll" \
+        env -u DISPLAY "$loader" "build/$preset/plugin-host.exe" run --module "$dll" \
             "$(windows_path "$top/examples/report.sql")" >"$work/out.sql" ||
             fail "packaged DLL: the run did not replace the text"
         cmp -s "$work/out.sql" "$top/examples/report.sql" ||

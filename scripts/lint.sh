@@ -1,19 +1,21 @@
 #!/bin/bash
-# Static analysis of the project's own sources (plugin/, settings/, run/,
-# resources/, platform/, host/, tests/, bench/, fuzz/): clang-tidy 14 with the checked-in
-# .clang-tidy files, and cppcheck 2.10 with cmake/cppcheck-suppressions.txt,
-# both over the compile database of the native preset (clang-tidy alone over
-# that of the fuzz preset for fuzz/). Where mingw-w64 is
-# installed, a second pass lints the sources as compiled for 64-bit Windows
-# (the Windows halves of host/ and tests/, tests/dialog_win_test.cpp, and the
+# The habits, checked: every C/C++ source formatted as .clang-format says
+# (clang-format --dry-run -Werror) and every shell script free of warnings
+# (shellcheck -S warning); then static analysis of the project's own sources
+# (plugin/, settings/, run/, resources/, platform/, host/, tests/, bench/,
+# fuzz/): clang-tidy 14 with the checked-in .clang-tidy files, and cppcheck
+# 2.10 with cmake/cppcheck-suppressions.txt, both over the compile database
+# of the native preset (clang-tidy alone over that of the fuzz preset for
+# fuzz/). Where mingw-w64 is installed, a second pass lints the sources as
+# compiled for 64-bit Windows (the Windows files of host/ and tests/ and the
 # plug-in against the real <windows.h>): clang-tidy with the mingw headers,
 # cppcheck with its Windows library. Exits non-zero on any finding.
 #
 # usage: lint.sh [--native]   (--native: skip the Windows pass)
 #
-# Needs: cmake, python3, clang-tidy-14 (clang-tidy, run-clang-tidy-14),
-# cppcheck, libgtest-dev and libncurses-dev; for the Windows pass
-# g++-mingw-w64-x86-64.
+# Needs: git, clang-format, shellcheck, cmake, python3, clang-tidy-14
+# (clang-tidy, run-clang-tidy-14), cppcheck, libgtest-dev and
+# libncurses-dev; for the Windows pass g++-mingw-w64-x86-64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -89,6 +91,30 @@ check() {
         --suppressions-list="$root/cmake/cppcheck-suppressions.txt" --quiet -j "$jobs" \
         --template='{file}:{line}:{column}: {severity}: {message} [{id}]' "$@"
 }
+
+# --- Format and scripts ------------------------------------------------------
+# Every C and C++ source as .clang-format has it, and every shell script
+# (those named *.sh and those whose first line names a shell) free of
+# warnings of shellcheck.
+format_check() {
+    git -C "$root" ls-files -z '*.c' '*.cc' '*.cpp' '*.h' '*.hpp' |
+        (cd "$root" && xargs -0 clang-format --dry-run -Werror)
+}
+shell_scripts() {
+    git -C "$root" ls-files | while read -r file; do
+        case $file in
+        *.sh) echo "$file" ;;
+        *) head -n 1 "$root/$file" 2>/dev/null | grep -qE '^#!.*\b(ba|da)?sh\b' && echo "$file" ;;
+        esac
+    done
+}
+script_check() {
+    local scripts
+    mapfile -t scripts < <(shell_scripts)
+    (cd "$root" && shellcheck -x -S warning "${scripts[@]}")
+}
+step "clang-format" format_check
+step "shellcheck" script_check
 
 # --- Native ------------------------------------------------------------------
 step "configure native" configure --preset native

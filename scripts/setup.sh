@@ -3,8 +3,8 @@
 # the native tool chain and libraries, mingw-w64 for the Windows modules,
 # Wine (64- and 32-bit) and Xvfb to run them, tmux for the terminal dialog's
 # tests, clang with its sanitizer and fuzzer runtimes for the fuzz targets,
-# and clang-tidy and cppcheck for the lint stage. Run as root on a Debian
-# machine; does nothing when all is there. Messages go to standard error;
+# and clang-format, shellcheck, clang-tidy and cppcheck for the lint stage.
+# Run as root on a Debian machine; does nothing when all is there. Messages go to standard error;
 # standard output carries only the environment lines that Wine runs need (see
 # enable-wine32.sh).
 #
@@ -19,7 +19,7 @@ else
     packages+=(
         g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
         wine wine64 wine32:i386 xvfb xauth
-        clang libclang-rt-dev clang-tidy cppcheck
+        clang libclang-rt-dev clang-tidy clang-format cppcheck shellcheck
     )
 fi
 

@@ -65,7 +65,7 @@ echo "== same record from every module"
 native=$(build/native/plugin-host info)
 for preset in win64 win32; do
     export WINEPREFIX=$root/build/$preset/wineprefix
-    other=$(DISPLAY= "$(wine_loader "$preset")" "build/$preset/plugin-host.exe" info | tr -d '\r')
+    other=$(env -u DISPLAY "$(wine_loader "$preset")" "build/$preset/plugin-host.exe" info | tr -d '\r')
     wineserver -k >/dev/null 2>&1 || true
     if [ "$other" != "$native" ]; then
         echo "plugin-host info differs between native and $preset:" >&2

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run the Windows builds under Wine.
 
 # wine_loader PRESET: the Wine loader for a Windows preset; the 64-bit one

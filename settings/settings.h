@@ -7,6 +7,11 @@ extern char WorkingDirectory[PATH_ARRAY];
 extern char CommandLine[PATH_ARRAY];
 extern char SettingsPath[PATH_ARRAY];
 
+// Options of the run, from section "Run" of the same file; 0 when missing.
+extern UINT IgnoreExitCode; // non-zero: the program's exit code is not consulted
+extern UINT TimeLimit;      // seconds a program may run; 0: no limit
+extern UINT HideConsole;    // non-zero: a console program gets no window of its own
+
 // Derives the settings file's path from the module's path: the text after the
 // last "." becomes "ini"; a path without any "." gets ".ini" appended. FALSE
 // (and an empty result) when the result would not fit in 260 characters.

@@ -1,10 +1,13 @@
 // The settings file beside the module: section "Path", keys
-// "WorkingDirectory" and "CommandLine".
+// "WorkingDirectory" and "CommandLine"; and section "Run", keys
+// "IgnoreExitCode", "TimeLimit" and "HideConsole", which only the file sets
+// (the dialog neither shows nor writes them).
 #include "settings.h"
 
 #include <string.h>
 
 static const char Section[] = "Path";
+static const char RunSection[] = "Run";
 
 // The module's own path, read with room for one character more than a
 // settings path, so that a path of 260 characters is still seen whole.
@@ -42,11 +45,15 @@ void LoadSettings(void) {
         SettingsPath[0] = '\0';
         WorkingDirectory[0] = '\0';
         CommandLine[0] = '\0';
+        IgnoreExitCode = TimeLimit = HideConsole = 0;
         return;
     }
     GetPrivateProfileStringA(Section, "WorkingDirectory", "", WorkingDirectory, PATH_CAPACITY,
                              SettingsPath);
     GetPrivateProfileStringA(Section, "CommandLine", "", CommandLine, PATH_CAPACITY, SettingsPath);
+    IgnoreExitCode = GetPrivateProfileIntA(RunSection, "IgnoreExitCode", 0, SettingsPath);
+    TimeLimit = GetPrivateProfileIntA(RunSection, "TimeLimit", 0, SettingsPath);
+    HideConsole = GetPrivateProfileIntA(RunSection, "HideConsole", 0, SettingsPath);
 }
 
 // Reading a profile value strips one pair of double quotes around the whole

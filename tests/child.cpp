@@ -10,8 +10,12 @@
 //   fds                 writes the open descriptors above 2 (Linux only)
 //   mark FILE ARGS...   creates FILE holding "ran", then echoes ARGS as echo-args
 //   sleep MS            sleeps MS milliseconds, then writes "slept"
-//   tree MS             starts "sleep MS" as a child of its own, writes that
-//                       child's process id and a line feed, then sleeps MS
+//   tree MS [FILE]      starts "sleep MS" as a child of its own, writes that
+//                       child's process id and a line feed (and into FILE its
+//                       own id and the child's), then sleeps MS
+//   nul                 writes "ab", a NUL byte and "cd"
+//   noise N CODE        writes N times "e" to standard error, exits with CODE
+//   list DIR            writes the names in DIR, one per line
 //   stderr-exit CODE TEXT  writes "out" to standard output and TEXT to
 //                       standard error, then exits with CODE
 //   ignore-interrupt MS ignores Ctrl-C (SIGINT on Linux), then sleeps MS
@@ -131,6 +135,30 @@ static int OpenDescriptors() {
 #endif
 }
 
+static int ListDirectory(const char* path) {
+#ifdef _WIN32
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(path) + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 3;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            printf("%s\n", found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+#else
+    DIR* dir = opendir(path);
+    if (dir == nullptr)
+        return 3;
+    while (struct dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            printf("%s\n", entry->d_name);
+    }
+    closedir(dir);
+#endif
+    return 0;
+}
+
 static int SleepFor(long milliseconds) {
 #ifdef _WIN32
     Sleep((DWORD)milliseconds);
@@ -151,8 +179,10 @@ static void IgnoreInterrupt() {
 #endif
 }
 
-// Starts "SELF --child sleep MS" and writes its process id; 0 or 3.
-static int StartSleeper(const char* milliseconds) {
+// Starts "SELF --child sleep MS" and writes its process id, and into the
+// file, when one is named, this process's id and then the child's; 0 or 3.
+static int StartSleeper(const char* milliseconds, const char* pidFile) {
+    unsigned long self = 0, child = 0;
 #ifdef _WIN32
     std::string line = "\"" + Self + "\" --child sleep " + milliseconds;
     STARTUPINFOA startup;
@@ -162,7 +192,8 @@ static int StartSleeper(const char* milliseconds) {
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process))
         return 3;
-    printf("%lu\n", (unsigned long)process.dwProcessId);
+    self = GetCurrentProcessId();
+    child = process.dwProcessId;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 #else
@@ -173,9 +204,18 @@ static int StartSleeper(const char* milliseconds) {
     }
     if (pid < 0)
         return 3;
-    printf("%ld\n", (long)pid);
+    self = (unsigned long)getpid();
+    child = (unsigned long)pid;
 #endif
+    printf("%lu\n", child);
     fflush(stdout);
+    if (pidFile != nullptr) {
+        FILE* file = fopen(pidFile, "wb");
+        if (file == nullptr)
+            return 3;
+        fprintf(file, "%lu %lu\n", self, child);
+        fclose(file);
+    }
     return 0;
 }
 
@@ -230,13 +270,22 @@ int RunChildMode(int argc, char** argv) {
         code = EchoArgs(count - 1, args + 1);
     } else if (strcmp(mode, "sleep") == 0 && count == 1)
         code = SleepFor(atol(args[0]));
-    else if (strcmp(mode, "tree") == 0 && count == 1) {
-        code = StartSleeper(args[0]);
+    else if (strcmp(mode, "tree") == 0 && (count == 1 || count == 2)) {
+        code = StartSleeper(args[0], count == 2 ? args[1] : nullptr);
         if (code == 0)
             code = SleepFor(atol(args[0]));
     } else if (strcmp(mode, "ignore-interrupt") == 0 && count == 1) {
         IgnoreInterrupt();
         code = SleepFor(atol(args[0]));
+    } else if (strcmp(mode, "noise") == 0 && count == 2) {
+        for (long i = atol(args[0]); i > 0; i--)
+            fputc('e', stderr);
+        code = atoi(args[1]);
+    } else if (strcmp(mode, "nul") == 0) {
+        Put("ab\0cd", 5);
+        code = 0;
+    } else if (strcmp(mode, "list") == 0 && count == 1) {
+        code = ListDirectory(args[0]);
     } else if (strcmp(mode, "stderr-exit") == 0 && count == 2) {
         fputs(args[1], stderr);
         Put("out", 3);

@@ -102,14 +102,23 @@ TEST(Files, FailuresGiveTheWindowsErrorCodes) {
     EXPECT_EQ(0u, GetTempFileNameA(missing.c_str(), "se", 0, name));
     EXPECT_EQ((DWORD)ERROR_DIRECTORY, GetLastError());
     std::string inside = missing + (dir[strlen(dir) - 1] == '/' ? "/x" : "\\x");
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(inside.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                                                FILE_ATTRIBUTE_NORMAL, NULL));
-    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
     TempFile temp;
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(temp.path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                                                FILE_ATTRIBUTE_NORMAL, NULL));
-    EXPECT_EQ((DWORD)ERROR_FILE_EXISTS, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(dir, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                                FILE_ATTRIBUTE_NORMAL, NULL));
-    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    // Each must fail with the code Windows gives: a missing directory on the
+    // way, an existing file for CREATE_NEW, a directory.
+    const struct {
+        const char* path;
+        DWORD disposition;
+        DWORD error;
+    } cases[] = {{inside.c_str(), CREATE_NEW, ERROR_PATH_NOT_FOUND},
+                 {temp.path, CREATE_NEW, ERROR_FILE_EXISTS},
+                 {dir, CREATE_ALWAYS, ERROR_ACCESS_DENIED}};
+    for (const auto& c : cases) {
+        HANDLE file =
+            CreateFileA(c.path, GENERIC_WRITE, 0, NULL, c.disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD error = GetLastError();
+        EXPECT_EQ(INVALID_HANDLE_VALUE, file) << c.path;
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        EXPECT_EQ(c.error, error) << c.path;
+    }
 }

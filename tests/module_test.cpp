@@ -41,7 +41,7 @@ TEST_F(Module, InstallWithoutSettingsFileReportsTitleAndKind) {
     std::vector<Box> boxes = plugin.Call(host);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Execute Error!");
-    EXPECT_EQ(boxes[0].text, "");
+    EXPECT_EQ(boxes[0].text.find("\nNo command line is set."), 0u) << boxes[0].text;
     EXPECT_FALSE(FileExists(plugin.SettingsPath()));
 }
 

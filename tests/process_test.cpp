@@ -241,7 +241,7 @@ static bool EndsWithin(DWORD pid, DWORD milliseconds) {
             return true;
         if (waited >= milliseconds)
             return false;
-        usleep(20000);
+        Sleep(20);
     }
 #endif
 }
@@ -252,11 +252,7 @@ static DWORD GrandchildOf(Capture& capture) {
         std::string out = capture.Read();
         if (out.find('\n') != std::string::npos)
             return (DWORD)std::stoul(out);
-#ifdef _WIN32
         Sleep(10);
-#else
-        usleep(10000);
-#endif
     }
     return 0;
 }
@@ -388,9 +384,7 @@ TEST(Process, WaitGoesOnAfterASignal) {
     CloseHandle(process.hThread);
 }
 
-
-static void Caught(int) {
-}
+static void Caught(int) {}
 
 // The bit of a signal in a /proc/PID/status mask.
 static uint64_t Bit(int number) {

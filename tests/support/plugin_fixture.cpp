@@ -122,14 +122,7 @@ std::string SettingsText(const std::string& workingDirectory, const std::string&
            "\r\nCommandLine=" + Stored(commandLine) + "\r\n";
 }
 
-// EP_CHILD_PROGRAM may name another build of the test program to start as
-// the child: the 32-bit tests use the 64-bit one where 32-bit processes are
-// emulated, since every start of an emulated process is slow and each extra
-// emulated process is one more chance of an emulator fault.
 std::string QuotedSelf() {
-    const char* other = getenv("EP_CHILD_PROGRAM");
-    if (other != nullptr && *other != '\0' && FileExists(other))
-        return std::string("\"") + other + "\"";
     return std::string("\"") + SelfPath() + "\"";
 }
 
@@ -209,6 +202,15 @@ std::string CurrentDir() {
     char path[MAX_PATH + 1];
     DWORD length = GetCurrentDirectoryA(MAX_PATH, path);
     return std::string(path, length);
+}
+
+bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)pid);
+    if (process == nullptr)
+        return true;
+    bool ended = WaitForSingleObject(process, (DWORD)milliseconds) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
 }
 
 bool LoadedPlugin::Load(std::string& error) {
@@ -341,6 +343,21 @@ std::vector<std::string> ListDir(const std::string& dir) {
 std::string CurrentDir() {
     char path[4096];
     return getcwd(path, sizeof path) ? std::string(path) : std::string();
+}
+
+bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
+    for (int waited = 0;; waited += 20) {
+        std::string stat;
+        if (!ReadBytes("/proc/" + std::to_string(pid) + "/stat", stat))
+            return true;
+        size_t end = stat.rfind(')');
+        if (end != std::string::npos && end + 2 < stat.size() &&
+            (stat[end + 2] == 'Z' || stat[end + 2] == 'X'))
+            return true;
+        if (waited >= milliseconds)
+            return false;
+        Sleep(20);
+    }
 }
 
 bool LoadedPlugin::Load(std::string& error) {

@@ -43,6 +43,9 @@ bool ReadBytes(const std::string& path, std::string& bytes);
 bool FileExists(const std::string& path);
 std::vector<std::string> ListDir(const std::string& dir);
 std::string CurrentDir();
+// Whether the process with this id has ended within the time given; a
+// zombie has ended (here the first process may reap no orphans).
+bool ProcessEndsWithin(unsigned long pid, int milliseconds);
 
 // The module loaded from a private directory.
 class LoadedPlugin {
