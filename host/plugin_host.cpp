@@ -106,18 +106,18 @@ int CommandInfo(const Options& options) {
     return ExitReplaced;
 }
 
+// The dialog's result on standard output (-1 when it could not be shown,
+// and then why on standard error).
 int CommandSettings(const Options& options) {
     std::string error;
-    if (!CanShowDialog(error)) {
-        Say(error);
-        return ExitUsage;
-    }
     if (!LoadPluginModule(options.module, Module, error)) {
         Say(error);
         return ExitUsage;
     }
     int32_t result = Module.onSettings();
     WriteStandard(1, std::to_string(result) + "\n");
+    if (result == -1 && !CanShowDialog(error))
+        Say(error);
     return result == -1 ? ExitKept : ExitReplaced;
 }
 

@@ -265,8 +265,10 @@ if [ "$target" = native ]; then
     fi
     # settings without a terminal says why.
     detached "$work/$host" settings </dev/null >"$work/out" 2>"$work/err"
-    check "settings without a terminal exits 2" "$(status_is 2 $?)"
-    grep -q "terminal" "$work/err"; check "settings without a terminal says why" $?
+    check "settings without a terminal exits 1" "$(status_is 1 $?)"
+    [ "$(cat "$work/out")" = -1 ]; check "settings without a terminal: the dialog's -1" $?
+    grep -q "shown on the terminal, and this process has none" "$work/err"
+    check "settings without a terminal says why" $?
 fi
 
 # --- Ctrl-C under Wine ------------------------------------------------------------
