@@ -22,21 +22,28 @@ std::mutex PhaseLock;
 std::atomic<int> CurrentPhase{PHASE_IDLE};
 std::atomic<int> Status{0};
 
-// The programs get this long to end after the first polite request.
-const std::chrono::milliseconds Grace(1000);
+// The programs get this long to end after the first polite request, in
+// milliseconds.
+const long long Grace = 1000;
 // And this long after the forceful one, for processes the system has not
 // yet taken away (stopped in uninterruptible sleep).
-const std::chrono::milliseconds Linger(2000);
+const long long Linger = 2000;
 
 std::mutex EndingLock;
 bool EndingBegun = false;
-std::chrono::steady_clock::time_point EndingStarted;
+long long EndingStarted = 0;
+
+long long Now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // One round of ending the programs: polite within the grace, forceful after
 // it. Whether any was still running.
 bool EndingRound() {
     std::lock_guard<std::mutex> hold(EndingLock);
-    auto now = std::chrono::steady_clock::now();
+    long long now = Now();
     if (!EndingBegun) {
         EndingBegun = true;
         EndingStarted = now;
@@ -44,9 +51,9 @@ bool EndingRound() {
     return SignalDescendants(now - EndingStarted >= Grace);
 }
 
-std::chrono::steady_clock::duration SinceEndingBegun() {
+long long SinceEndingBegun() {
     std::lock_guard<std::mutex> hold(EndingLock);
-    return std::chrono::steady_clock::now() - EndingStarted;
+    return Now() - EndingStarted;
 }
 
 // Rounds until no program is left running, or the system keeps one past
@@ -83,9 +90,10 @@ void Leave() {
 void OnInterrupt(int (*take)()) {
     PhaseLock.lock();
     int status = take();
-    int none = 0;
-    if (status != 0)
+    if (status != 0) {
+        int none = 0;
         Status.compare_exchange_strong(none, status);
+    }
     if (status == 0 || CurrentPhase == PHASE_UNWINDING) {
         PhaseLock.unlock();
         return;

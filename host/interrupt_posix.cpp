@@ -14,6 +14,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -22,6 +23,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -60,14 +62,20 @@ bool ReadProcess(pid_t pid, ProcessEntry& entry) {
     // "pid (name) state ppid pgrp ...": the name may hold blanks and
     // parentheses, so the fields start after the last ")".
     const char* end = strrchr(stat, ')');
-    char state = 0;
-    int parent = 0;
-    int group = 0;
-    if (end == nullptr || sscanf(end + 1, " %c %d %d", &state, &parent, &group) != 3)
+    if (end == nullptr || end[1] != ' ' || end[2] == '\0' || end[3] != ' ')
+        return false;
+    char state = end[2];
+    char* next = nullptr;
+    long parent = strtol(end + 4, &next, 10);
+    if (next == end + 4 || *next != ' ')
+        return false;
+    const char* field = next + 1;
+    long group = strtol(field, &next, 10);
+    if (next == field)
         return false;
     entry.pid = pid;
-    entry.parent = parent;
-    entry.group = group;
+    entry.parent = (pid_t)parent;
+    entry.group = (pid_t)group;
     entry.running = state != 'Z' && state != 'X';
     return true;
 }
@@ -92,14 +100,24 @@ std::vector<ProcessEntry> ListProcesses() {
 // Appends the process ids listed in a /proc/PID/task/TID/children file;
 // false when it cannot be opened.
 bool ReadChildren(const char* path, std::vector<pid_t>& children) {
-    FILE* file = fopen(path, "re");
-    if (file == nullptr)
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    int pid = 0;
-    while (fscanf(file, "%d", &pid) == 1)
+    std::string list;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0)
+        list.append(buffer, (size_t)got);
+    close(fd);
+    const char* at = list.c_str();
+    for (;;) {
+        char* end = nullptr;
+        long pid = strtol(at, &end, 10);
+        if (end == at)
+            return true;
         children.push_back((pid_t)pid);
-    (void)fclose(file);
-    return true;
+        at = end;
+    }
 }
 
 // The children of a process, from the children files of its threads (a

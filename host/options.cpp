@@ -37,10 +37,17 @@ const char OptionHelp[] =
     "says why), 2 usage and loading errors and refused texts; several FILEs give\n"
     "the worst of their statuses; 128 + N when ended by signal N.\n";
 
-#define EP_DOTTED_(a, b, c, d) #a "." #b "." #c "." #d
-#define EP_DOTTED(version) EP_DOTTED_(version)
-
-const char VersionLine[] = "plugin-host " EP_DOTTED(EP_VERSION_BINARY) "\n";
+std::string VersionLine() {
+    // "1, 0, 0, 0" as "1.0.0.0".
+    std::string version;
+    for (const char* at = EP_VERSION_STRING; *at != '\0'; at++) {
+        if (*at == ',')
+            version += '.';
+        else if (*at != ' ')
+            version += *at;
+    }
+    return "plugin-host " + version + "\n";
+}
 
 namespace {
 

@@ -28,4 +28,4 @@ extern const char SynopsisLines[];
 extern const char OptionHelp[];
 
 // "plugin-host VERSION", the version of the module's version record.
-extern const char VersionLine[];
+std::string VersionLine();

@@ -287,7 +287,7 @@ int main(int argc, char** argv) {
         WriteStandard(1, std::string(SynopsisLines) + OptionHelp);
         return ExitReplaced;
     case PARSE_VERSION:
-        WriteStandard(1, VersionLine);
+        WriteStandard(1, VersionLine());
         return ExitReplaced;
     case PARSE_ERROR:
         Say(error);
