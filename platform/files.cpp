@@ -335,6 +335,20 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
     return (DWORD)(uint64_t)position;
 }
 
+// FlushFileBuffers: writes a file's data and metadata through to the disk
+// (fsync). FALSE with ERROR_INVALID_HANDLE for a handle that is no file, or
+// the code of the failure (ERROR_DISK_FULL, ERROR_IO_DEVICE).
+extern "C" BOOL FlushFileBuffers(HANDLE file) {
+    HandleSlot* slot = LookupHandle(file, HANDLE_FILE);
+    if (slot == NULL)
+        return FALSE;
+    if (fsync(slot->fd) != 0) {
+        LastError = ErrorFromErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // CloseHandle: closes a file, or forgets a process or thread handle. A
 // process that has not been waited for is reaped now if it has ended;
 // otherwise it is left running, as on Windows.

@@ -24,7 +24,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdio.h> // rename only: no stdio streams here
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -501,71 +500,33 @@ static bool WriteEdited(int in, int out, const Edit* e, LPCSTR section, LPCSTR k
     return in < 0 || CopyRange(in, out, e->resume, -1);
 }
 
-// Flushes the directory holding path, so that the rename survives a crash.
-// The replacement has happened by then, so a failure here is not reported.
-static void SyncDirectory(const char* path, char* scratch, size_t size) {
-    const char* slash = strrchr(path, '/');
-    size_t length = slash == NULL ? 0 : slash == path ? 1 : (size_t)(slash - path);
-    if (length >= size)
-        return;
-    if (length == 0)
-        memcpy(scratch, ".", 2);
-    else {
-        memcpy(scratch, path, length);
-        scratch[length] = '\0';
-    }
-    int fd = open(scratch, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
-// Writes the edited file into the sibling lock, flushes it and renames it
-// over the original. On failure the lock is removed and errno kept.
-static bool ReplaceFile(int in, const struct stat* info, const Edit* e, LPCSTR section, LPCSTR key,
-                        LPCSTR value, LPCSTR fileName) {
+// Writes the edited file into the lock beside the file (target, links
+// followed), flushes it and renames it over the file, which keeps its owner,
+// group and permission bits. On failure the lock is removed and errno kept.
+static bool ReplaceWhole(int in, const struct stat* info, const Edit* e, LPCSTR section, LPCSTR key,
+                         LPCSTR value, const char* target) {
     char lock[PATH_MAX];
-    size_t length = strlen(fileName);
-    if (length + sizeof ".lock" > sizeof lock) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    memcpy(lock, fileName, length);
-    memcpy(lock + length, ".lock", sizeof ".lock");
-    int out = open(lock, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int out = CreateLock(target, lock, sizeof lock);
     if (out < 0)
-        return false; // an existing lock belongs to someone else: leave it
-    bool ok = (info == NULL || fchmod(out, info->st_mode & 07777) == 0) &&
-              WriteEdited(in, out, e, section, key, value) && fsync(out) == 0;
-    int saved = errno;
-    if (close(out) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && rename(lock, fileName) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        unlink(lock);
-        errno = saved;
+        return false; // a young lock belongs to another writer: leave it
+    if (!WriteEdited(in, out, e, section, key, value)) {
+        DropLock(out, lock);
         return false;
     }
-    SyncDirectory(fileName, lock, sizeof lock);
-    return true;
+    return CommitLock(out, lock, target, info);
 }
 
 enum { NO_FILE = -1, OPEN_FAILED = -2 };
 
 // Opens the file a write replaces: its descriptor, NO_FILE when it does not
-// exist yet, or OPEN_FAILED with errno (EISDIR for a directory).
-static int OpenOriginal(LPCSTR fileName, struct stat* info) {
-    int fd = open(fileName, O_RDONLY | O_CLOEXEC);
+// exist yet, or OPEN_FAILED with errno (EISDIR for a directory, EACCES for
+// a file this process may not write).
+static int OpenOriginal(const char* target, struct stat* info) {
+    int fd = open(target, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? NO_FILE : OPEN_FAILED;
     int error = 0;
-    if (fstat(fd, info) != 0)
+    if (fstat(fd, info) != 0 || (S_ISREG(info->st_mode) && !MayWrite(target, info)))
         error = errno;
     else if (!S_ISREG(info->st_mode))
         error = S_ISDIR(info->st_mode) ? EISDIR : EINVAL;
@@ -574,6 +535,16 @@ static int OpenOriginal(LPCSTR fileName, struct stat* info) {
     close(fd);
     errno = error;
     return OPEN_FAILED;
+}
+
+// The code a failed write reports for errno.
+static DWORD WriteFailureCode(int number) {
+    if (number == EEXIST)
+        return ERROR_SHARING_VIOLATION;
+    // Creating the lock finds no directory, or a file on the way.
+    if (number == ENOENT || number == ENOTDIR)
+        return ERROR_PATH_NOT_FOUND;
+    return ErrorFromErrno(number);
 }
 
 // WritePrivateProfileStringA: sets a key in a section of a profile file.
@@ -586,23 +557,35 @@ static int OpenOriginal(LPCSTR fileName, struct stat* info) {
 // Names and the value are written from their first non-blank character on,
 // an empty value as "key=". New lines end with CRLF; every other byte of the
 // file stays as it was. The file is replaced as a whole: the new content is
-// written to "<fileName>.lock", created exclusively beside it with the
-// original's permission bits, flushed and renamed over the original, so
-// readers see either the old or the new file. Returns TRUE on success
-// (including when there is nothing to remove); FALSE leaves the original
-// untouched and no lock behind, and GetLastError gives the code:
-// ERROR_INVALID_PARAMETER for a NULL section or file name,
-// ERROR_ACCESS_DENIED when the file is a directory, ERROR_SHARING_VIOLATION
-// when the lock exists (another save in progress or one cut short by a
-// crash), ERROR_PATH_NOT_FOUND when a directory on the way is missing or a
-// file, or the code of whatever opening, reading, writing
-// (ERROR_FILE_TOO_LARGE, ERROR_DISK_FULL), flushing or renaming failed with.
-// Differs from Windows: a NULL section (flushing the cache) fails with
-// ERROR_INVALID_PARAMETER;
-// a name without a directory is relative to the current directory, not the
-// Windows directory.
+// written to "<file>.lock", created exclusively beside it, given the
+// original's owner, group and permission bits, flushed and renamed over the
+// original, so readers see either the old or the new file. A symbolic link
+// is followed: the file it leads to is replaced (its lock beside it) and the
+// link stays. A lock older than a minute is left over from a writer that
+// died and is taken over; a younger one makes the write fail. With section,
+// key and value all NULL the call asks for the cache to be written out: this
+// layer keeps none, so it only returns FALSE, as Windows does after a flush,
+// and leaves GetLastError alone. Returns TRUE on success (including when
+// there is nothing to remove); FALSE leaves the original untouched and no
+// lock of this call behind, and GetLastError gives the code:
+// ERROR_INVALID_PARAMETER for a NULL section or file name otherwise,
+// ERROR_ACCESS_DENIED for a directory, for a read-only file (one without any
+// write permission bit, refused even for root, as Windows refuses a file with
+// the read-only attribute to administrators too), for a file the caller may
+// not write, and for one whose owner or group the caller cannot give to the
+// new file; ERROR_SHARING_VIOLATION when another writer's lock is there;
+// ERROR_PATH_NOT_FOUND when a directory on the way is missing or a file; or
+// the code of whatever opening, reading, writing (ERROR_FILE_TOO_LARGE,
+// ERROR_DISK_FULL), flushing or renaming failed with.
+// Differs from Windows: the file's directory must be writable too, the file
+// being replaced rather than rewritten in place, and a file with several
+// hard links loses them (the name written to gets the new file); a name
+// without a directory is relative to the current directory, not the Windows
+// directory.
 extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
                                            LPCSTR fileName) {
+    if (section == NULL && key == NULL && value == NULL)
+        return FALSE; // the flush: nothing is cached here
     if (section == NULL || fileName == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -611,10 +594,11 @@ extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR va
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    char target[PATH_MAX];
     struct stat info;
-    int in = OpenOriginal(fileName, &info);
+    int in = FinalPath(fileName, target, sizeof target) ? OpenOriginal(target, &info) : OPEN_FAILED;
     if (in == OPEN_FAILED) {
-        SetLastErrorFromErrno(errno);
+        SetLastError(WriteFailureCode(errno));
         return FALSE;
     }
     Scan scan;
@@ -626,12 +610,12 @@ extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR va
     if (ok) {
         Edit edit = PlanEdit(&scan, key, value);
         ok = edit.kind == EDIT_NONE ||
-             ReplaceFile(in, in >= 0 ? &info : NULL, &edit, section, key, value, fileName);
+             ReplaceWhole(in, in >= 0 ? &info : NULL, &edit, section, key, value, target);
     }
     int saved = errno;
     if (in >= 0)
         close(in);
     if (!ok)
-        SetLastError(saved == EEXIST ? ERROR_SHARING_VIOLATION : ErrorFromErrno(saved));
+        SetLastError(WriteFailureCode(saved));
     return ok ? TRUE : FALSE;
 }

@@ -7,6 +7,8 @@
 //   profile.cpp   GetPrivateProfileStringA, GetPrivateProfileIntA,
 //                 WritePrivateProfileStringA
 //   files.cpp     handles, temporary names, CreateFileA, ReadFile, WriteFile...
+//   paths.cpp     files by name: GetFileAttributesExA, CopyFileA, MoveFileExA,
+//                 ReplaceFileA; times: GetSystemTimeAsFileTime, SetFileTime
 //   process.cpp   CreateProcessA, WaitForSingleObject, GetExitCodeProcess,
 //                 TerminateProcess and job objects (process groups)
 //   cmdline.cpp   splitting a command line the way Windows programs do
@@ -65,6 +67,7 @@ typedef struct HWND__* HWND;
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_WRITE_PROTECT 19
+#define ERROR_NOT_SAME_DEVICE 17
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
@@ -78,6 +81,8 @@ typedef struct HWND__* HWND;
 #define ERROR_DIRECTORY 267
 #define ERROR_MR_MID_NOT_FOUND 317
 #define ERROR_IO_DEVICE 1117
+#define ERROR_UNABLE_TO_REMOVE_REPLACED 1175
+#define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_CONTROL_ID_NOT_FOUND 1421
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814
@@ -102,11 +107,36 @@ typedef struct HWND__* HWND;
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_READONLY 0x1
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
+
+// Files by name.
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_WRITE_THROUGH 0x8
+#define REPLACEFILE_IGNORE_MERGE_ERRORS 0x2
+
+// A point in time: 100-nanosecond intervals since 1 January 1601 (UTC).
+typedef struct {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+
+typedef enum { GetFileExInfoStandard, GetFileExMaxInfoLevel } GET_FILEEX_INFO_LEVELS;
+
+typedef struct {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+} WIN32_FILE_ATTRIBUTE_DATA, *LPWIN32_FILE_ATTRIBUTE_DATA;
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -186,9 +216,20 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_AT
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPVOID overlapped);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR fileName);
 void Sleep(DWORD milliseconds);
+
+// paths.cpp
+BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+void GetSystemTimeAsFileTime(LPFILETIME time);
+BOOL SetFileTime(HANDLE file, const FILETIME* creationTime, const FILETIME* lastAccessTime,
+                 const FILETIME* lastWriteTime);
+BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
+BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+BOOL ReplaceFileA(LPCSTR replacedFileName, LPCSTR replacementFileName, LPCSTR backupFileName,
+                  DWORD flags, LPVOID exclude, LPVOID reserved);
 
 // process.cpp
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,

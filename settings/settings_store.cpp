@@ -73,12 +73,160 @@ static const char* AsStored(const char* value) {
     return Quoted;
 }
 
+// Saving never leaves the settings file cut, whatever the profile writer
+// beneath does: the system's own writer rewrites a file in place, and on a
+// full disk may leave it cut while reporting success. The save therefore
+// works on a sibling copy, "<SettingsPath>.new", created exclusively beside
+// the file: both keys are written into it, the copy is checked to be whole,
+// flushed, and only then put in the file's place in one step (ReplaceFileA,
+// which keeps the file's attributes; MoveFileExA for a file not there yet).
+// On any failure the copy is removed and the file is left as it was.
+static const char SiblingSuffix[] = ".new";
+static char Sibling[PATH_ARRAY];
+
+// A copy older than this was left by a save cut short (a crash, a power
+// loss) and is taken over; a younger one belongs to a save at work in
+// another process, and this save gives way to it.
+static const unsigned long long StaleSiblingTicks = 60ULL * 10000000ULL; // 100 ns each
+
+// The check that the copy is whole: a section of its own, which every
+// profile writer appends at the end of the file. Seeing its key on the disk
+// means everything before it reached the disk too. Its two lines take
+// CheckLinesLength bytes of the file.
+static const char CheckSection[] = "ExternalPreprocessorSaveCheck";
+static const char CheckKey[] = "Complete";
+static const unsigned long long CheckLinesLength =
+    sizeof "[ExternalPreprocessorSaveCheck]\r\nComplete=1\r\n" - 1;
+
+static BOOL MakeSiblingPath(void) {
+    size_t length = strlen(SettingsPath);
+    if (length + sizeof SiblingSuffix > PATH_CAPACITY)
+        return FALSE;
+    memcpy(Sibling, SettingsPath, length);
+    memcpy(Sibling + length, SiblingSuffix, sizeof SiblingSuffix);
+    return TRUE;
+}
+
+static unsigned long long Ticks(FILETIME time) {
+    return (unsigned long long)time.dwHighDateTime << 32 | time.dwLowDateTime;
+}
+
+// TRUE for a sibling file (not a directory) not written within the last
+// minute.
+static BOOL SiblingIsStale(void) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(Sibling, GetFileExInfoStandard, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return FALSE;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    unsigned long long written = Ticks(info.ftLastWriteTime);
+    return Ticks(now) > written && Ticks(now) - written > StaleSiblingTicks;
+}
+
+// Makes the sibling exclusively: a copy of the settings file, or an empty
+// file when there is none yet.
+static BOOL CreateSiblingOnce(BOOL fileExists) {
+    if (fileExists)
+        return CopyFileA(SettingsPath, Sibling, TRUE);
+    HANDLE file =
+        CreateFileA(Sibling, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    CloseHandle(file);
+    return TRUE;
+}
+
+static BOOL CreateSibling(BOOL fileExists) {
+    if (CreateSiblingOnce(fileExists))
+        return TRUE;
+    DWORD error = GetLastError();
+    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || !SiblingIsStale() ||
+        !DeleteFileA(Sibling))
+        return FALSE;
+    return CreateSiblingOnce(fileExists);
+}
+
+// Marks the sibling as written now: a copy keeps the time of the settings
+// file's last write, and would look like a copy left over to another save.
+static BOOL StampSibling(void) {
+    HANDLE file =
+        CreateFileA(Sibling, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    BOOL stamped = SetFileTime(file, NULL, NULL, &now);
+    CloseHandle(file);
+    return stamped;
+}
+
+// Makes the profile functions write out and forget what they hold of the
+// sibling (Wine keeps profile files in memory), so that what is read next
+// comes from the disk. This call returns FALSE by definition.
+static void ForgetSibling(void) {
+    WritePrivateProfileStringA(NULL, NULL, NULL, Sibling);
+}
+
+static BOOL SiblingSize(unsigned long long* size) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(Sibling, GetFileExInfoStandard, &info))
+        return FALSE;
+    *size = (unsigned long long)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    return TRUE;
+}
+
+// Writes both keys into the sibling and proves it whole: with the check
+// section appended last and read back from the disk, the file was written to
+// its end; removing the section again must then shorten it by exactly the
+// section's lines, which a rewrite cut short would not.
+static BOOL WriteSibling(void) {
+    if (!WritePrivateProfileStringA(Section, "WorkingDirectory", AsStored(WorkingDirectory),
+                                    Sibling) ||
+        !WritePrivateProfileStringA(Section, "CommandLine", AsStored(CommandLine), Sibling) ||
+        !WritePrivateProfileStringA(CheckSection, CheckKey, "1", Sibling))
+        return FALSE;
+    ForgetSibling();
+    char check[2];
+    unsigned long long whole, without;
+    if (GetPrivateProfileStringA(CheckSection, CheckKey, "", check, sizeof check, Sibling) != 1 ||
+        check[0] != '1' || !SiblingSize(&whole) ||
+        !WritePrivateProfileStringA(CheckSection, NULL, NULL, Sibling))
+        return FALSE;
+    ForgetSibling();
+    return SiblingSize(&without) && without + CheckLinesLength == whole;
+}
+
+// Flushes the sibling's bytes to the disk, so that the file put in place
+// survives a crash.
+static BOOL FlushSibling(void) {
+    HANDLE file =
+        CreateFileA(Sibling, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BOOL flushed = FlushFileBuffers(file);
+    CloseHandle(file);
+    return flushed;
+}
+
 void SaveSettings(void) {
     // Without a usable path there is nowhere to save; an empty file name
     // would make Windows write to its own profile instead.
-    if (SettingsPath[0] == '\0')
+    if (SettingsPath[0] == '\0' || !MakeSiblingPath())
         return;
-    WritePrivateProfileStringA(Section, "WorkingDirectory", AsStored(WorkingDirectory),
-                               SettingsPath);
-    WritePrivateProfileStringA(Section, "CommandLine", AsStored(CommandLine), SettingsPath);
+    // A read-only settings file is not written, as the profile writer of
+    // Windows refuses it.
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    BOOL fileExists = GetFileAttributesExA(SettingsPath, GetFileExInfoStandard, &info);
+    if (fileExists
+            ? (info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0
+            : GetLastError() != ERROR_FILE_NOT_FOUND)
+        return;
+    if (!CreateSibling(fileExists))
+        return;
+    BOOL saved = StampSibling() && WriteSibling() && FlushSibling() &&
+                 (fileExists ? ReplaceFileA(SettingsPath, Sibling, NULL, 0, NULL, NULL)
+                             : MoveFileExA(Sibling, SettingsPath, MOVEFILE_WRITE_THROUGH));
+    if (!saved)
+        DeleteFileA(Sibling);
 }

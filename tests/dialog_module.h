@@ -14,12 +14,14 @@ struct ModuleCopy {
     std::string settings; // the module's path with ".ini" for its extension
     HMODULE module = nullptr;
 
-    // Copies the module built beside this test program and loads it.
-    bool Load() {
+    // Copies the module built beside this test program into a new directory
+    // in base (the temporary directory when empty) and loads it.
+    bool Load(const std::string& base = "") {
         static int count = 0;
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        directory = std::string(temp) + "ep-dialog-" + std::to_string(GetCurrentProcessId()) + "-" +
+        std::string parent = base.empty() ? std::string(temp) : base + "\\";
+        directory = parent + "ep-dialog-" + std::to_string(GetCurrentProcessId()) + "-" +
                     std::to_string(++count);
         std::string self = SelfPath();
         std::string built = self.substr(0, self.find_last_of("\\/") + 1) + EP_MODULE_NAME;
@@ -35,7 +37,9 @@ struct ModuleCopy {
     ~ModuleCopy() {
         if (module != nullptr)
             FreeLibrary(module);
+        SetFileAttributesA(settings.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(settings.c_str());
+        DeleteFileA((settings + ".new").c_str());
         DeleteFileA(path.c_str());
         RemoveDirectoryA(directory.c_str());
     }

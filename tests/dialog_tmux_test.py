@@ -77,6 +77,136 @@ class Pane:
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
 
 
+# A settings file with more than the two keys: a comment, a blank line, the
+# run options and another section, each of which a save must keep as it is.
+WITH_RUN = (b"; my settings\n[Path]\nWorkingDirectory=/tmp/work\nCommandLine=pre -i %f\n\n"
+            b"[Run]\nTimeLimit=30\nIgnoreExitCode=1\n[Other]\nKey = \"quoted\"\n")
+EDITED = WITH_RUN.replace(b"CommandLine=pre -i %f\n", b"CommandLine=pre -i %f -o\n")
+
+
+def put(path, data, mode=0o600):
+    with open(path, "wb") as file:
+        file.write(data)
+    os.chmod(path, mode)
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def left_over(directory):
+    """The copies and locks a save left beside the settings file."""
+    return sorted(n for n in os.listdir(directory) if n.endswith((".new", ".lock")))
+
+
+def save(pane, module):
+    """Appends " -o" to the command line and presses OK."""
+    pane.settings(module)
+    pane.keys("Tab", "End", " -o")
+    pane.keys("Enter")
+    check(pane.finish() == "1", "OK did not end the dialog with 1")
+
+
+def saving(pane, directory, module, settings):
+    """OK saves through a copy beside the file, which replaces the file in one
+    step: every other byte stays, links stay, owner, group and mode stay, a
+    read-only file and a full disk leave the file as it was."""
+    # Only the command line's line changes.
+    put(settings, WITH_RUN)
+    save(pane, module)
+    check(read(settings) == EDITED, "the save changed more than the command line: %r"
+          % read(settings))
+    check(left_over(directory) == [], "left behind: %r" % left_over(directory))
+
+    # A link: its target gets the new values and the link stays.
+    shared = os.path.join(directory, "shared")
+    os.mkdir(shared)
+    target = os.path.join(shared, "settings.ini")
+    put(target, WITH_RUN)
+    os.unlink(settings)
+    os.symlink("shared/settings.ini", settings)
+    save(pane, module)
+    check(os.path.islink(settings) and os.readlink(settings) == "shared/settings.ini",
+          "the link was replaced")
+    check(read(target) == EDITED, "the link's target was not saved: %r" % read(target))
+    check(left_over(directory) + left_over(shared) == [], "left behind beside the link")
+    os.unlink(settings)
+    shutil.rmtree(shared)
+
+    # Someone else's file keeps its owner, group and mode.
+    put(settings, WITH_RUN, 0o640)
+    os.chown(settings, 65534, 65534)
+    save(pane, module)
+    info = os.stat(settings)
+    check((info.st_uid, info.st_gid, info.st_mode & 0o7777) == (65534, 65534, 0o640),
+          "owner, group or mode changed: %r" % ((info.st_uid, info.st_gid, oct(info.st_mode)),))
+    check(read(settings) == EDITED, "the file of another owner was not saved")
+
+    # A read-only file (no write permission at all) is left alone.
+    put(settings, WITH_RUN, 0o444)
+    save(pane, module)
+    check(read(settings) == WITH_RUN, "the read-only file was written")
+    check(left_over(directory) == [], "left behind by the refused save")
+    os.chmod(settings, 0o600)
+
+    # A copy left by another save: a young one is that save's, and this
+    # one gives way; one more than a minute old is taken over.
+    sibling = settings + ".new"
+    put(settings, WITH_RUN)
+    put(sibling, b"[Path]\nCommandLine=another save\n")
+    now = time.time()
+    os.utime(sibling, (now - 30, now - 30))
+    save(pane, module)
+    check(read(settings) == WITH_RUN and read(sibling) == b"[Path]\nCommandLine=another save\n",
+          "a young copy was taken over")
+    os.utime(sibling, (now - 120, now - 120))
+    save(pane, module)
+    check(read(settings) == EDITED, "a copy left over stopped the save")
+    check(left_over(directory) == [], "left behind: %r" % left_over(directory))
+
+
+def full_disk(pane):
+    """On a full disk OK leaves the file byte for byte; with room again, it saves."""
+    disk = tempfile.mkdtemp(prefix="ep-full-disk-")
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk]).returncode != 0:
+        check(False, "cannot mount a tmpfs (this test needs root)")
+        os.rmdir(disk)
+        return
+    try:
+        module = os.path.join(disk, os.path.basename(MODULE))
+        shutil.copy(MODULE, module)
+        settings = os.path.splitext(module)[0] + ".ini"
+        # About 3700 bytes, one page; the longer file needs a second one.
+        old = WITH_RUN + b"[Big]\nValue=" + b"v" * 3600 + b"\n"
+        put(settings, old)
+        # Fill the disk to the last byte but for one page, free again just
+        # before the save: room for a copy, not for the longer file.
+        with open(os.path.join(disk, "room"), "wb") as room:
+            room.write(b"r" * 4096)
+        with open(os.path.join(disk, "filler"), "wb", buffering=0) as filler:
+            size = 4096
+            while size > 0:
+                try:
+                    filler.write(b"f" * size)
+                except OSError:
+                    size //= 2
+        os.unlink(os.path.join(disk, "room"))
+        pane.settings(module)
+        pane.keys("Tab", "End", " " + "x" * 200)
+        pane.keys("Enter")
+        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        check(read(settings) == old, "the full disk changed the settings file")
+        check(left_over(disk) == [], "left behind on the full disk: %r" % left_over(disk))
+        os.unlink(os.path.join(disk, "filler"))
+        save(pane, module)
+        check(read(settings) == old.replace(b"pre -i %f", b"pre -i %f -o"),
+              "with room again the save did not happen")
+    finally:
+        subprocess.run(["umount", "-l", disk])
+        os.rmdir(disk)
+
+
 def main():
     if shutil.which("tmux") is None:
         print("FAILED: tmux is not installed")
@@ -111,6 +241,10 @@ def main():
         pane.keys("Escape")
         check(pane.finish() == "2", "Escape did not end the dialog with 2")
         check(open(settings, "rb").read() == SETTINGS, "Escape changed the settings file")
+
+        saving(pane, directory, module, settings)
+        full_disk(pane)
+        put(settings, SETTINGS)
     finally:
         pane.close()
 

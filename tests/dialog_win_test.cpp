@@ -4,12 +4,14 @@
 // posts the button's command. With EP_DIALOG_SCREENSHOT set to a file name,
 // the first test also saves a PNG of the open dialog there.
 #include "dialog_module.h"
+#include "plugin.h"
 
 #include <gtest/gtest.h>
 
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -214,6 +216,197 @@ TEST(SettingsDialog, CommandLineQuotedFromEndToEndSurvivesSaveAndReopen) {
     Plan reopen;
     EXPECT_EQ(RunSettings(copy, reopen), IDCANCEL);
     EXPECT_EQ(reopen.shownCommand, command);
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A settings file in the form Wine's profile writer gives every file it
+// writes (CRLF, no blank lines, no blanks around "="), so that only what the
+// save changes can differ: a comment, the run options and another section.
+const char Canonical[] = "; kept as written\r\n[Path]\r\nWorkingDirectory=C:\\work\r\n"
+                         "CommandLine=old -i %f\r\n[Run]\r\nTimeLimit=30\r\nIgnoreExitCode=1\r\n"
+                         "[Other]\r\nKey=\"quoted\"\r\n";
+
+std::string CanonicalWith(const char* command) {
+    std::string text = Canonical;
+    text.replace(text.find("old -i %f"), strlen("old -i %f"), command);
+    return text;
+}
+
+TEST(SettingsDialog, OkChangesOnlyTheCommandLineAndLeavesNoCopyBehind) {
+    ModuleCopy copy;
+    ASSERT_TRUE(copy.Load());
+    WriteFile(copy.settings, Canonical);
+    Plan plan;
+    plan.command = "new -o %f";
+    plan.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, plan), IDOK);
+    EXPECT_EQ(ReadFile(copy.settings), CanonicalWith("new -o %f"));
+    EXPECT_FALSE(Exists(copy.settings + ".new"));
+}
+
+// One run through the module, as a host makes it: the text it hands out and
+// what comes back.
+struct RunHost {
+    static std::string Replacement;
+    static int32_t PLUGIN_CALL Handle(uint32_t* handle) {
+        *handle = 1;
+        return 1;
+    }
+    static int32_t PLUGIN_CALL Text(uint32_t, char* buffer, int32_t) {
+        strcpy(buffer, "text");
+        return 1;
+    }
+    static int32_t PLUGIN_CALL Set(uint32_t, const char* text) {
+        Replacement = text;
+        return 1;
+    }
+};
+std::string RunHost::Replacement;
+
+// The texts of the message boxes a call shows, each closed at once.
+std::string Boxes;
+LRESULT CALLBACK CloseBoxes(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        char text[1024] = {};
+        GetWindowTextA(GetDlgItem((HWND)wParam, 0xFFFF), text, sizeof text);
+        Boxes += std::string(text) + "\n";
+        PostMessageA((HWND)wParam, WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// A read-only settings file is not written, the save fails without a word,
+// and the run uses the values as the user entered them.
+TEST(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
+    ModuleCopy copy;
+    ASSERT_TRUE(copy.Load());
+    WriteFile(copy.settings, Canonical);
+    ASSERT_TRUE(SetFileAttributesA(copy.settings.c_str(), FILE_ATTRIBUTE_READONLY));
+    auto onInstall = (decltype(&OnInstall))(void*)GetProcAddress(copy.module, "OnInstall");
+    auto onCall = (decltype(&OnCall))(void*)GetProcAddress(copy.module, "OnCall");
+    ASSERT_TRUE(onInstall != nullptr && onCall != nullptr);
+    static HostContext host;
+    memset(&host, 0, sizeof host);
+    host.GetTargetHandle = RunHost::Handle;
+    host.GetTargetText = RunHost::Text;
+    host.SetTargetText = RunHost::Set;
+    unsigned char info[8 + 64];
+    onInstall((PluginInfo*)info, &host);
+    std::string command = std::string("\"") + SelfPath() + "\" --child echo-args entered";
+    Plan plan;
+    plan.working = ""; // the file's C:\work does not exist: the run would stop there
+    plan.command = command.c_str();
+    plan.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, plan), IDOK);
+    EXPECT_EQ(ReadFile(copy.settings), Canonical);
+    EXPECT_FALSE(Exists(copy.settings + ".new"));
+    RunHost::Replacement.clear();
+    Boxes.clear();
+    HHOOK hook = SetWindowsHookExA(WH_CBT, CloseBoxes, nullptr, GetCurrentThreadId());
+    onCall();
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(Boxes, "");
+    EXPECT_EQ(RunHost::Replacement, "7:entered\n");
+}
+
+// Sets a file's time of last write back by the given seconds.
+void Age(const std::string& path, int seconds) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    ticks.QuadPart -= (ULONGLONG)seconds * 10000000;
+    FILETIME then = {ticks.LowPart, ticks.HighPart};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &then));
+    CloseHandle(file);
+}
+
+// A copy left beside the file more than a minute ago is from a save cut
+// short and is taken over; a younger one is another save's, and this save
+// gives way to it.
+TEST(SettingsDialog, LeftOverCopyIsTakenOverAndAYoungOneIsNot) {
+    ModuleCopy copy;
+    ASSERT_TRUE(copy.Load());
+    std::string sibling = copy.settings + ".new";
+    WriteFile(copy.settings, Canonical);
+    WriteFile(sibling, "[Path]\r\nCommandLine=another save\r\n");
+    Age(sibling, 30);
+    Plan young;
+    young.command = "new -o %f";
+    young.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, young), IDOK);
+    EXPECT_EQ(ReadFile(copy.settings), Canonical);
+    EXPECT_EQ(ReadFile(sibling), "[Path]\r\nCommandLine=another save\r\n");
+    Age(sibling, 120);
+    Plan stale;
+    stale.command = "new -o %f";
+    stale.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, stale), IDOK);
+    EXPECT_EQ(ReadFile(copy.settings), CanonicalWith("new -o %f"));
+    EXPECT_FALSE(Exists(sibling));
+}
+
+// Fills the disk that holds dir, leaving room bytes free (in a file of their
+// own, removed before the save: the profile writer then has room for a copy
+// of the settings file, but not for the longer file it writes).
+bool FillDisk(const std::string& dir, DWORD room) {
+    const std::string names[] = {dir + "\\room", dir + "\\filler"};
+    const DWORD sizes[] = {room, 0xFFFFFFFF};
+    for (int i = 0; i < 2; i++) {
+        HANDLE file = CreateFileA(names[i].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        static char block[4096];
+        DWORD left = sizes[i], chunk = sizeof block, written;
+        while (left > 0 && chunk > 0) {
+            DWORD want = chunk < left ? chunk : left;
+            if (::WriteFile(file, block, want, &written, nullptr) && written == want)
+                left -= want;
+            else
+                chunk /= 2; // the last bytes of the last page too
+        }
+        CloseHandle(file);
+    }
+    return DeleteFileA(names[0].c_str());
+}
+
+// Run by dialog_full_disk_wine.sh, which mounts a small tmpfs and names it in
+// EP_FULL_DISK_DIR (a Z: path): Wine's profile writer alone would cut the
+// file there and report success.
+TEST(SettingsDialogFullDisk, OkOnAFullDiskLeavesTheFileByteForByte) {
+    const char* dir = getenv("EP_FULL_DISK_DIR");
+    ASSERT_NE(dir, nullptr) << "run through tests/dialog_full_disk_wine.sh";
+    ModuleCopy copy;
+    ASSERT_TRUE(copy.Load(dir));
+    // About 3700 bytes, one page of tmpfs; the two longer values need a second.
+    std::string old = std::string(Canonical) + "[Big]\r\nValue=" + std::string(3500, 'v') + "\r\n";
+    WriteFile(copy.settings, old);
+    ASSERT_TRUE(FillDisk(dir, 4096));
+    std::string longer(259, 'n');
+    Plan plan;
+    plan.working = longer.c_str();
+    plan.command = longer.c_str();
+    plan.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, plan), IDOK);
+    std::string saved = ReadFile(copy.settings);
+    EXPECT_TRUE(saved == old) << "the file changed: " << saved.size() << " bytes, not "
+                              << old.size();
+    EXPECT_FALSE(Exists(copy.settings + ".new"));
+    // With room again, the same save goes through.
+    ASSERT_TRUE(DeleteFileA((std::string(dir) + "\\filler").c_str()));
+    Plan again;
+    again.command = "new";
+    again.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, again), IDOK);
+    EXPECT_NE(ReadFile(copy.settings).find("\r\nCommandLine=new\r\n"), std::string::npos);
 }
 
 } // namespace

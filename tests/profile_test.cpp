@@ -20,7 +20,11 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
+
+#include "support/faults.h"
 #endif
 
 namespace {
@@ -237,6 +241,18 @@ TEST(ProfileWrite, WrittenValuesReadBack) {
     remove(path.c_str());
 }
 
+// A NULL section, key and value ask for the cache to be written out; the
+// call says FALSE by definition and changes nothing.
+TEST(ProfileWrite, FlushRequestReturnsFalseAndLeavesTheFile) {
+    std::string path = PathOf("flush.ini");
+    Put(path, "[Path]\r\nA=1\r\n");
+    EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str()));
+    EXPECT_EQ(Bytes(path), "[Path]\r\nA=1\r\n");
+    char buffer[8];
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "A", "", buffer, sizeof buffer, path.c_str()), 1u);
+    remove(path.c_str());
+}
+
 #ifndef _WIN32
 
 // Failures of our own layer: the original stays whole and no lock is left.
@@ -335,6 +351,152 @@ TEST(ProfileWrite, NoDescriptorIsLeftOpen) {
     EXPECT_EQ(OpenDescriptors(), before);
     remove((path + ".lock").c_str());
     remove(path.c_str());
+}
+
+// Sets a file's times back by the given seconds.
+void Age(const std::string& path, int seconds) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    now.tv_sec -= seconds;
+    struct timespec times[2] = {now, now};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// A lock more than a minute old was left by a writer that died: it is taken
+// over. A younger one still belongs to a writer at work.
+TEST(ProfileWriteLock, StaleLockIsTakenOverAndAYoungOneIsNot) {
+    std::string path = PathOf("stale.ini");
+    std::string lock = path + ".lock";
+    Put(path, "[Path]\r\nA=1\r\n");
+    Put(lock, "[Path]\r\nA=cut sh");
+    Age(lock, 30);
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "2", path.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(Bytes(lock), "[Path]\r\nA=cut sh");
+    Age(lock, 120);
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "A", "2", path.c_str()));
+    EXPECT_EQ(Bytes(path), "[Path]\r\nA=2\r\n");
+    EXPECT_FALSE(LockLeft(path));
+    remove(path.c_str());
+}
+
+// A link is followed: its target is replaced, with the lock beside it, and
+// the link stays; a link to nowhere gets its target made.
+TEST(ProfileWriteLinks, LinksLeadTheWriteToTheirTargetAndStay) {
+    std::string dir = PathOf("shared");
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    std::string target = dir + "/real.ini";
+    std::string link = PathOf("link.ini"), chain = PathOf("chain.ini");
+    std::string dangling = PathOf("dangling.ini"), loop = PathOf("loop.ini");
+    Put(target, "[Path]\r\nA=1\r\n");
+    ASSERT_EQ(symlink("shared/real.ini", link.c_str()), 0);
+    ASSERT_EQ(symlink(link.c_str(), chain.c_str()), 0);
+    ASSERT_EQ(symlink("shared/new.ini", dangling.c_str()), 0);
+    ASSERT_EQ(symlink("loop.ini", loop.c_str()), 0);
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "A", "2", chain.c_str()));
+    EXPECT_EQ(Bytes(target), "[Path]\r\nA=2\r\n");
+    char named[64] = {};
+    EXPECT_GT(readlink(link.c_str(), named, sizeof named - 1), 0);
+    EXPECT_STREQ(named, "shared/real.ini");
+    EXPECT_GT(readlink(chain.c_str(), named, sizeof named - 1), 0);
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "B", "3", dangling.c_str()));
+    EXPECT_EQ(Bytes(dir + "/new.ini"), "[Path]\r\nB=3\r\n");
+    EXPECT_GT(readlink(dangling.c_str(), named, sizeof named - 1), 0);
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "2", loop.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANT_RESOLVE_FILENAME);
+    EXPECT_FALSE(LockLeft(target) || LockLeft(link) || LockLeft(chain));
+    for (const std::string& name : {link, chain, dangling, loop, target, dir + "/new.ini"})
+        unlink(name.c_str());
+    rmdir(dir.c_str());
+}
+
+// A file without any write permission bit is read-only, for root too, as
+// Windows refuses a read-only file to administrators: nothing is written,
+// not even where there is nothing to change.
+TEST(ProfileWriteFailure, ReadOnlyFileIsRefusedAndLeftAlone) {
+    std::string path = PathOf("readonly.ini");
+    Put(path, "[Path]\r\nA=1\r\n");
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "2", path.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "Missing", nullptr, path.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Bytes(path), "[Path]\r\nA=1\r\n");
+    EXPECT_FALSE(LockLeft(path));
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+    remove(path.c_str());
+}
+
+// Root writing someone else's file leaves it theirs, with its group and
+// mode; another user writes only what it may write, and keeps what it
+// cannot change (a group it is not in) or is refused.
+TEST(ProfileWrite, OwnerGroupAndModeAreKept) {
+    uid_t uid;
+    gid_t gid;
+    ASSERT_TRUE(NobodyIds(&uid, &gid));
+    // A directory of nobody's own, where nobody can reach it.
+    char pattern[] = "/tmp/ep_profile_nobody_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string dir = pattern;
+    ASSERT_EQ(chown(dir.c_str(), uid, gid), 0);
+    std::string theirs = dir + "/theirs.ini", roots = dir + "/root.ini";
+    std::string group = dir + "/group.ini";
+    for (const std::string& name : {theirs, roots, group})
+        Put(name, "[Path]\r\nA=1\r\n");
+    ASSERT_EQ(chown(theirs.c_str(), uid, gid), 0);
+    ASSERT_EQ(chmod(theirs.c_str(), 0640), 0);
+    ASSERT_EQ(chmod(roots.c_str(), 0644), 0);
+    ASSERT_EQ(chown(group.c_str(), uid, 0), 0);
+    ASSERT_EQ(chmod(group.c_str(), 0664), 0);
+
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "A", "root", theirs.c_str()));
+    struct stat info;
+    ASSERT_EQ(stat(theirs.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, uid);
+    EXPECT_EQ(info.st_gid, gid);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    int result = RunAsNobody([&] {
+        if (!WritePrivateProfileStringA("Path", "A", "nobody", theirs.c_str()))
+            return 1;
+        if (WritePrivateProfileStringA("Path", "A", "nobody", roots.c_str()) ||
+            GetLastError() != ERROR_ACCESS_DENIED)
+            return 2;
+        if (WritePrivateProfileStringA("Path", "A", "nobody", group.c_str()) ||
+            GetLastError() != ERROR_ACCESS_DENIED)
+            return 3;
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Bytes(theirs), "[Path]\r\nA=nobody\r\n");
+    EXPECT_EQ(Bytes(roots), "[Path]\r\nA=1\r\n");
+    EXPECT_EQ(Bytes(group), "[Path]\r\nA=1\r\n");
+    ASSERT_EQ(stat(theirs.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    ASSERT_EQ(stat(roots.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    for (const std::string& name : {theirs, roots, group})
+        EXPECT_FALSE(LockLeft(name)) << name;
+    for (const std::string& name : {theirs, roots, group})
+        unlink(name.c_str());
+    rmdir(dir.c_str());
+}
+
+// A full disk: the new file cannot be written, the old one stays whole.
+TEST(ProfileWriteFailure, FullDiskKeepsTheOldFileAndRemovesTheLock) {
+    SmallTmpfs disk;
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no tmpfs: " << disk.Error();
+    std::string path = disk.Dir() + "/full.ini";
+    std::string old = "[Path]\r\nA=" + std::string(3000, 'o') + "\r\n[Run]\r\nTimeLimit=5\r\n";
+    Put(path, old.c_str());
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_FALSE(
+        WritePrivateProfileStringA("Path", "A", std::string(5000, 'n').c_str(), path.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_EQ(Bytes(path), old);
+    EXPECT_FALSE(LockLeft(path));
 }
 
 #endif
