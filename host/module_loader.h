@@ -1,5 +1,6 @@
 // Loading a plug-in module and finding its entry points, on Windows with
-// LoadLibrary and on Linux with dlopen.
+// LoadLibrary and on Linux with dlopen (module_loader_win.cpp and
+// module_loader_posix.cpp; the rest is module_loader.cpp).
 #pragma once
 
 #include "plugin.h"
@@ -25,3 +26,15 @@ bool LoadPluginModule(const std::string& path, PluginModule& module, std::string
 
 // The module's version record as "Name: value" lines, in a fixed order.
 bool ReadVersionRecord(const std::string& path, std::string& record, std::string& error);
+
+// --- Per platform (module_loader_*.cpp) --------------------------------------
+
+// Loads the module; nullptr with a message when it cannot be loaded.
+void* OpenModule(const std::string& path, std::string& error);
+
+// The address of an exported name, or nullptr.
+void* FindEntry(void* module, const char* name);
+
+// The version record's fields, in the order they are printed.
+enum { VERSION_FIELD_COUNT = 6 };
+extern const char* const VersionFields[VERSION_FIELD_COUNT];

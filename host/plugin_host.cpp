@@ -1,33 +1,21 @@
 // plugin-host: a host for the plug-in module, for tests, the demo and the
-// command line.
+// command line; options.cpp has the usage.
 //
-//   plugin-host info     [--module PATH]
-//   plugin-host run      [--module PATH] [-u TEXT] [-p TEXT] [-d TEXT] [-o TEXT]
-//                        [-N TEXT] [--in-place] [FILE]
-//   plugin-host settings [--module PATH]
-//
-// Exit status: 0 success (for run: the text was replaced), 1 a run that ended
-// without replacing the text, 2 usage and loading errors.
+// What `run` promises: standard output carries the text after the run, the
+// new text or, when the run kept it, the original one, so that an editor's
+// filter command never loses its buffer; a text the plug-in would cut is
+// refused before anything is loaded; an interruption writes no text.
+#include "host_io.h"
+#include "interrupt.h"
 #include "module_loader.h"
+#include "options.h"
+#include "system.h"
 
-#include <stdio.h>
+#include <errno.h>
 #include <string.h>
 
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <algorithm>
 #include <string>
-#include <vector>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -35,11 +23,12 @@ const int ExitReplaced = 0;
 const int ExitKept = 1;
 const int ExitUsage = 2;
 
-const char Usage[] =
-    "usage: plugin-host info     [--module PATH]\n"
-    "       plugin-host run      [--module PATH] [-u TEXT] [-p TEXT] [-d TEXT] [-o TEXT]\n"
-    "                            [-N TEXT] [--in-place] [FILE]\n"
-    "       plugin-host settings [--module PATH]\n";
+// The longest text the plug-in takes: its buffer holds TEXT_CAPACITY bytes,
+// and a text that fills it all but the last byte may be the cut head of a
+// longer one, so the plug-in refuses it.
+const size_t LargestText = TEXT_CAPACITY - 2;
+
+const char TooLong[] = "the text is longer than the plug-in takes (at most 102398 bytes)";
 
 // The host's side of the records: the plug-in keeps a pointer to the context
 // for the module's whole life, so it lives as long as the program.
@@ -52,6 +41,13 @@ struct HostState {
 };
 
 HostState State;
+
+// The module, loaded and installed once, when first needed.
+PluginModule Module;
+bool ModuleReady = false;
+bool ModuleFailed = false;
+// Room for a long title: the plug-in decides how much it writes.
+unsigned char InfoBytes[8 + 256];
 
 int32_t PLUGIN_CALL HostGetTargetHandle(uint32_t* handle) {
     *handle = State.handle;
@@ -76,228 +72,204 @@ int32_t PLUGIN_CALL HostSetTargetText(uint32_t handle, const char* text) {
     return 1;
 }
 
-struct Options {
-    std::string command;
-    std::string module;
-    std::string texts[5]; // u, p, d, o, N
-    bool inPlace = false;
-    std::string file;
-    bool hasFile = false;
-};
-
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-    if (argc < 2) {
-        error = "no command given";
+bool LoadModule(const Options& options) {
+    if (ModuleReady || ModuleFailed)
+        return ModuleReady;
+    std::string error;
+    if (!LoadPluginModule(options.module, Module, error)) {
+        Say(error);
+        ModuleFailed = true;
         return false;
     }
-    options.command = argv[1];
-    if (options.command != "info" && options.command != "run" && options.command != "settings") {
-        error = "unknown command '" + options.command + "'";
-        return false;
-    }
-    static const char* const TextOptions[] = {"-u", "-p", "-d", "-o", "-N"};
-    for (int i = 2; i < argc; i++) {
-        std::string arg = argv[i];
-        bool isRun = options.command == "run";
-        if (arg == "--module" && i + 1 < argc) {
-            options.module = argv[++i];
-            continue;
-        }
-        if (isRun && arg == "--in-place") {
-            options.inPlace = true;
-            continue;
-        }
-        bool matched = false;
-        for (int t = 0; t < 5 && isRun; t++) {
-            if (arg == TextOptions[t] && i + 1 < argc) {
-                options.texts[t] = argv[++i];
-                if (options.texts[t].size() >= HOST_TEXT_SIZE) {
-                    error = std::string("the text for ") + TextOptions[t] +
-                            " is longer than 63 characters";
-                    return false;
-                }
-                matched = true;
-                break;
-            }
-        }
-        if (matched)
-            continue;
-        if (isRun && !options.hasFile && (arg.empty() || arg[0] != '-' || arg == "-")) {
-            options.file = arg;
-            options.hasFile = arg != "-";
-            continue;
-        }
-        error = "unexpected argument '" + arg + "'";
-        return false;
-    }
-    if (options.inPlace && !options.hasFile) {
-        error = "--in-place needs a FILE";
-        return false;
-    }
-    if (options.module.empty())
-        options.module = DefaultModulePath();
+    Module.onInstall(reinterpret_cast<PluginInfo*>(InfoBytes), &State.context);
+    ModuleReady = true;
     return true;
 }
 
-bool ReadAll(std::istream& in, std::string& text) {
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    text = bytes.str();
-    return !in.bad();
-}
-
-// Replaces the file's contents atomically: a sibling is written, flushed and
-// renamed over the original, so a failure leaves the original whole.
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    std::string sibling = path + ".plugin-host.tmp";
-#ifdef _WIN32
-    HANDLE file = CreateFileA(sibling.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot create '" + sibling + "'";
-        return false;
-    }
-    DWORD written = 0;
-    bool ok = WriteFile(file, text.data(), (DWORD)text.size(), &written, nullptr) &&
-              written == text.size() && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (ok)
-        ok = MoveFileExA(sibling.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) {
-        DeleteFileA(sibling.c_str());
-        error = "cannot write '" + path + "'; it was left as it was";
-    }
-    return ok;
-#else
-    struct stat info;
-    mode_t mode = stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-    int fd = open(sibling.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = "cannot create '" + sibling + "': " + strerror(errno);
-        return false;
-    }
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += (size_t)n;
-    }
-    ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(sibling.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        error = "cannot write '" + path + "': " + strerror(errno) + "; it was left as it was";
-        unlink(sibling.c_str());
-    }
-    return ok;
-#endif
-}
-
-int LoadAndInstall(const Options& options, PluginModule& module, PluginInfo*& info) {
-    std::string error;
-    if (!LoadPluginModule(options.module, module, error)) {
-        std::cerr << "plugin-host: " << error << "\n";
-        return ExitUsage;
-    }
-    // Room for a long title: the plug-in decides how much it writes.
-    static unsigned char InfoBytes[8 + 256];
-    info = reinterpret_cast<PluginInfo*>(InfoBytes);
-    module.onInstall(info, &State.context);
-    return ExitReplaced;
+void WriteStandard(int fd, const std::string& text) {
+    (void)WriteAll(fd, text.data(), text.size());
 }
 
 int CommandInfo(const Options& options) {
-    PluginModule module;
-    PluginInfo* info = nullptr;
-    int status = LoadAndInstall(options, module, info);
-    if (status != ExitReplaced)
-        return status;
+    if (!LoadModule(options))
+        return ExitUsage;
     std::string record;
     std::string error;
     if (!ReadVersionRecord(options.module, record, error)) {
-        std::cerr << "plugin-host: " << error << "\n";
+        Say(error);
         return ExitUsage;
     }
-    const char* title = reinterpret_cast<const char*>(info) + 8;
-    std::cout << "Title: " << std::string(title, strnlen(title, 256)) << "\n"
-              << "Kind: " << info->Kind << "\n"
-              << record;
+    const char* title = reinterpret_cast<const char*>(InfoBytes) + 8;
+    const PluginInfo* info = reinterpret_cast<const PluginInfo*>(InfoBytes);
+    WriteStandard(1, "Title: " + std::string(title, strnlen(title, 256)) + "\n" +
+                         "Kind: " + std::to_string(info->Kind) + "\n" + record);
     return ExitReplaced;
 }
 
-int CommandRun(const Options& options) {
-    std::string text;
-    if (options.hasFile) {
-        std::ifstream in(options.file, std::ios::binary);
-        if (!in || !ReadAll(in, text)) {
-            std::cerr << "plugin-host: cannot read '" << options.file << "'\n";
-            return ExitUsage;
-        }
-    } else {
-#ifdef _WIN32
-        _setmode(_fileno(stdin), _O_BINARY);
-#endif
-        if (!ReadAll(std::cin, text)) {
-            std::cerr << "plugin-host: cannot read standard input\n";
-            return ExitUsage;
-        }
-    }
-    if (text.size() > TEXT_CAPACITY) {
-        std::cerr << "plugin-host: the text is " << text.size()
-                  << " bytes; the plug-in takes at most " << TEXT_CAPACITY
-                  << ". Nothing was run.\n";
+// The dialog's result on standard output (-1 when it could not be shown,
+// and then why on standard error).
+int CommandSettings(const Options& options) {
+    std::string error;
+    if (!LoadPluginModule(options.module, Module, error)) {
+        Say(error);
         return ExitUsage;
     }
-    if (text.find('\0') != std::string::npos) {
-        std::cerr << "plugin-host: the text holds a NUL byte; the plug-in would see only the "
-                     "text before it. Nothing was run.\n";
-        return ExitUsage;
-    }
-    State.text = text;
-    char* fields[5] = {State.context.TextU, State.context.TextP, State.context.TextD,
-                       State.context.TextO, State.context.TextN};
-    for (int t = 0; t < 5; t++)
-        memcpy(fields[t], options.texts[t].c_str(), options.texts[t].size() + 1);
-
-    PluginModule module;
-    PluginInfo* info = nullptr;
-    int status = LoadAndInstall(options, module, info);
-    if (status != ExitReplaced)
-        return status;
-    module.onCall();
-    if (!State.replaced)
-        return ExitKept;
-    if (options.inPlace) {
-        std::string error;
-        if (!WriteFileAtomically(options.file, State.replacement, error)) {
-            std::cerr << "plugin-host: " << error << "\n";
-            return ExitKept;
-        }
-        return ExitReplaced;
-    }
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    std::cout.write(State.replacement.data(), (std::streamsize)State.replacement.size());
-    std::cout.flush();
-    return std::cout ? ExitReplaced : ExitKept;
+    int32_t result = Module.onSettings();
+    WriteStandard(1, std::to_string(result) + "\n");
+    if (result == -1 && !CanShowDialog(error))
+        Say(error);
+    return result == -1 ? ExitKept : ExitReplaced;
 }
 
-int CommandSettings(const Options& options) {
-    PluginModule module;
+// Why a whole text cannot be handed to the plug-in, or nothing.
+std::string Refusal(const std::string& text) {
+    if (text.find('\0') != std::string::npos)
+        return "the text holds a NUL byte; the plug-in would see only the text before it";
+    return std::string();
+}
+
+// One run over a text: ExitReplaced (with State.replacement), ExitKept, or
+// the exit status of an interruption.
+int RunOnce(const std::string& text) {
+    State.text = text;
+    State.replacement.clear();
+    State.replaced = false;
+    if (!EnterRunning())
+        return FinishInterrupted();
+    Module.onCall();
+    LeaveRunning();
+    if (InterruptStatus() != 0)
+        return FinishInterrupted();
+    return State.replaced ? ExitReplaced : ExitKept;
+}
+
+// Writes the text after the run to standard output and returns the run's
+// status, or ExitKept at least when standard output takes no more.
+int WriteOutput(const std::string& text, int status) {
+    if (!EnterOutput())
+        return FinishInterrupted();
+    bool written = WriteAll(1, text.data(), text.size());
+    int error = errno;
+    LeaveOutput();
+    if (written)
+        return status;
+    Say("cannot write standard output: " + ErrnoText(error));
+    return std::max(status, ExitKept);
+}
+
+int RunOverText(const Options& options, const std::string& text) {
+    std::string refusal = Refusal(text);
+    if (!refusal.empty()) {
+        Say(refusal + "; nothing was run");
+        return WriteOutput(text, ExitUsage);
+    }
+    if (!LoadModule(options))
+        return WriteOutput(text, ExitUsage);
+    int status = RunOnce(text);
+    if (status > ExitUsage)
+        return status;
+    return WriteOutput(status == ExitReplaced ? State.replacement : text, status);
+}
+
+// A text longer than the plug-in takes is refused before anything is
+// loaded. A regular file is copied to standard output unchanged, as a kept
+// text is; what comes through a pipe is not read to its end.
+int PassThrough(int fd) {
+    Say(std::string(TooLong) + "; nothing was run");
+    if (!EnterOutput())
+        return FinishInterrupted();
+    (void)CopyFromStart(fd, 1);
+    LeaveOutput();
+    return ExitUsage;
+}
+
+int RunToOutput(const Options& options) {
+    bool fromFile = !options.files.empty() && options.files[0] != "-";
+    std::string name = fromFile ? "'" + options.files[0] + "'" : "standard input";
     std::string error;
-    if (!LoadPluginModule(options.module, module, error)) {
-        std::cerr << "plugin-host: " << error << "\n";
+    int fd = fromFile ? OpenForReading(options.files[0], false, error) : 0;
+    if (fd < 0) {
+        Say(error);
         return ExitUsage;
     }
-    int32_t result = module.onSettings();
-    std::cout << result << "\n";
-    return result == -1 ? ExitKept : ExitReplaced;
+    std::string text;
+    ReadOutcome outcome = ReadBounded(fd, LargestText, text);
+    int readError = errno;
+    int status = ExitUsage;
+    if (outcome == READ_FAILED)
+        Say("cannot read " + name + ": " + ErrnoText(readError));
+    else if (outcome == READ_TOO_LONG)
+        status = PassThrough(fd);
+    else
+        status = RunOverText(options, text);
+    if (fromFile)
+        CloseDescriptor(fd);
+    return status;
+}
+
+// Puts a run's new text into the file: the copy is written in the running
+// phase (an interruption removes it), and put in place in the commit phase.
+int Replace(InPlaceFile& file, const std::string& original) {
+    if (!EnterRunning())
+        return FinishInterrupted();
+    std::string error;
+    bool ok = PrepareReplacement(file, State.replacement, error);
+    LeaveRunning();
+    if (InterruptStatus() != 0 || (ok && !EnterCommit())) {
+        AbandonReplacement(file);
+        return FinishInterrupted();
+    }
+    if (ok) {
+        ok = CommitReplacement(file, State.replacement, original, error);
+        LeaveCommit();
+    }
+    if (!ok) {
+        Say(error);
+        return ExitKept;
+    }
+    return ExitReplaced;
+}
+
+int RunOnFile(const Options& options, const std::string& path) {
+    InPlaceFile file;
+    std::string error;
+    int fd = OpenInPlace(path, file, error);
+    if (fd < 0) {
+        Say(error);
+        return ExitUsage;
+    }
+    std::string text;
+    ReadOutcome outcome = ReadBounded(fd, LargestText, text);
+    int readError = errno;
+    CloseDescriptor(fd);
+    if (outcome == READ_FAILED) {
+        Say("cannot read '" + path + "': " + ErrnoText(readError));
+        return ExitUsage;
+    }
+    std::string refusal = outcome == READ_TOO_LONG ? std::string(TooLong) : Refusal(text);
+    if (!refusal.empty()) {
+        Say("'" + path + "': " + refusal + "; nothing was run and it was left as it was");
+        return ExitUsage;
+    }
+    if (!LoadModule(options))
+        return ExitUsage;
+    int status = RunOnce(text);
+    if (status == ExitKept)
+        Say("'" + path + "' was left as it was");
+    return status == ExitReplaced ? Replace(file, text) : status;
+}
+
+// Each FILE is a run of its own; the status is the worst of theirs. An
+// interruption, or a module that cannot be loaded, ends the whole command.
+int RunInPlace(const Options& options) {
+    int worst = ExitReplaced;
+    for (const std::string& path : options.files) {
+        int status = RunOnFile(options, path);
+        if (status > ExitUsage || ModuleFailed)
+            return status;
+        worst = std::max(worst, status);
+    }
+    return worst;
 }
 
 } // namespace
@@ -307,18 +279,34 @@ int main(int argc, char** argv) {
     State.context.GetTargetHandle = HostGetTargetHandle;
     State.context.GetTargetText = HostGetTargetText;
     State.context.SetTargetText = HostSetTargetText;
-#ifdef _WIN32
-    State.context.OwnerWindow = GetConsoleWindow();
-#endif
+    State.context.OwnerWindow = static_cast<HWND>(HostOwnerWindow());
     Options options;
     std::string error;
-    if (!ParseOptions(argc, argv, options, error)) {
-        std::cerr << "plugin-host: " << error << "\n" << Usage;
+    switch (ParseOptions(argc, argv, options, error)) {
+    case PARSE_HELP:
+        WriteStandard(1, std::string(SynopsisLines) + OptionHelp);
+        return ExitReplaced;
+    case PARSE_VERSION:
+        WriteStandard(1, VersionLine());
+        return ExitReplaced;
+    case PARSE_ERROR:
+        Say(error);
+        WriteStandard(2, std::string(SynopsisLines) + "Try 'plugin-host --help' for more.\n");
         return ExitUsage;
+    case PARSE_OK:
+        break;
     }
     if (options.command == "info")
         return CommandInfo(options);
-    if (options.command == "run")
-        return CommandRun(options);
-    return CommandSettings(options);
+    if (options.command == "settings")
+        return CommandSettings(options);
+    char* fields[TEXT_OPTION_COUNT] = {State.context.TextU, State.context.TextP,
+                                       State.context.TextD, State.context.TextO,
+                                       State.context.TextN};
+    for (int t = 0; t < TEXT_OPTION_COUNT; t++)
+        memcpy(fields[t], options.texts[t].c_str(), options.texts[t].size() + 1);
+    UseBinaryStandardStreams();
+    SeparateMessagesFromText();
+    TakeOverInterrupts();
+    return options.inPlace ? RunInPlace(options) : RunToOutput(options);
 }

@@ -2,9 +2,10 @@
 # Installs what the build, the tests and the demo need, where it is missing:
 # the native tool chain and libraries, mingw-w64 for the Windows modules,
 # Wine (64- and 32-bit) and Xvfb to run them, tmux for the terminal dialog's
-# tests, clang with its sanitizer and fuzzer runtimes for the fuzz targets,
-# and clang-format, shellcheck, clang-tidy and cppcheck for the lint stage.
-# Run as root on a Debian machine; does nothing when all is there. Messages go to standard error;
+# tests, vim and Emacs for the editors' tests, clang with its sanitizer and
+# fuzzer runtimes for the fuzz targets, and clang-format, shellcheck,
+# clang-tidy and cppcheck for the lint stage. Run as root on a Debian
+# machine; does nothing when all is there. Messages go to standard error;
 # standard output carries only the environment lines that Wine runs need (see
 # enable-wine32.sh).
 #
@@ -12,6 +13,10 @@
 set -euo pipefail
 
 packages=(cmake make g++ binutils cpp python3 tmux libgtest-dev libncurses-dev)
+# The editors whose filter commands the tests run plugin-host under; any
+# vim or Emacs already installed will do.
+command -v vim >/dev/null || packages+=(vim-nox)
+command -v emacs >/dev/null || packages+=(emacs-nox)
 windows=true
 if [ "${1:-}" = --native ]; then
     windows=false

@@ -18,6 +18,8 @@
 //   list DIR            writes the names in DIR, one per line
 //   stderr-exit CODE TEXT  writes "out" to standard output and TEXT to
 //                       standard error, then exits with CODE
+//   ignore-interrupt MS ignores Ctrl-C (SIGINT on Linux), then sleeps MS
+//                       milliseconds and writes "slept"
 #include "child.h"
 
 #include <stdio.h>
@@ -169,6 +171,14 @@ static int SleepFor(long milliseconds) {
     return 0;
 }
 
+static void IgnoreInterrupt() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(nullptr, TRUE);
+#else
+    signal(SIGINT, SIG_IGN);
+#endif
+}
+
 // Starts "SELF --child sleep MS" and writes its process id, and into the
 // file, when one is named, this process's id and then the child's; 0 or 3.
 static int StartSleeper(const char* milliseconds, const char* pidFile) {
@@ -264,6 +274,9 @@ int RunChildMode(int argc, char** argv) {
         code = StartSleeper(args[0], count == 2 ? args[1] : nullptr);
         if (code == 0)
             code = SleepFor(atol(args[0]));
+    } else if (strcmp(mode, "ignore-interrupt") == 0 && count == 1) {
+        IgnoreInterrupt();
+        code = SleepFor(atol(args[0]));
     } else if (strcmp(mode, "noise") == 0 && count == 2) {
         for (long i = atol(args[0]); i > 0; i--)
             fputc('e', stderr);

@@ -1,7 +1,10 @@
 #!/bin/bash
-# plugin-host from the command line: info, run over a file, standard input
-# and in place, and its exit statuses. The module and the host are copied to
-# a directory of the test's own, where the settings file goes beside them.
+# plugin-host from the command line, on every target: info, the command
+# line's options, run over a file, standard input and in place, the text on
+# standard output after every run, the bounds of the input, and the exit
+# statuses. The module and the host are copied to a directory of the test's
+# own, where the settings file goes beside them. Under Wine also Ctrl-C,
+# delivered as Wine delivers it (a SIGINT to the Windows process).
 #
 # usage: host_cli_test.sh BUILD_DIR (native|win32|win64) CHILD_PROGRAM [EMULATOR]
 # CHILD_PROGRAM is a test program with child modes (see tests/child.cpp).
@@ -20,6 +23,10 @@ check() { # check NAME CONDITION-STATUS
         failures=$((failures + 1))
         echo "FAIL: $1" >&2
     fi
+}
+status_is() { # status_is EXPECTED ACTUAL
+    [ "$2" -eq "$1" ]
+    echo $?
 }
 
 work=$(mktemp -d)
@@ -47,9 +54,12 @@ cp "$build/$module" "$build/$host" "$work/"
 cp "$child" "$work/"
 child_path=$(to_native "$work/$(basename "$child")")
 host_cmd() { $emulator "$work/$host" "$@"; }
-settings() { printf '[Path]\r\nWorkingDirectory=\r\nCommandLine=%s\r\n' "$1" >"$work/external_preprocessor.ini"; }
+settings() { printf '[Path]\r\nWorkingDirectory=%s\r\nCommandLine=%s\r\n' "${2:-}" "$1" >"$work/external_preprocessor.ini"; }
+# Runs a command without a controlling terminal, so that no message box can
+# wait for Enter on the terminal the tests were started from.
+detached() { setsid -w "$@"; }
 
-# info: title, kind and the version record.
+# --- info: title, kind and the version record --------------------------------
 out=$(host_cmd info | tr -d '\r')
 check "info exits 0" $?
 grep -qx 'Title: External Preprocessor' <<<"$out"; check "info title" $?
@@ -58,59 +68,261 @@ grep -qx 'FileVersion: 1, 0, 0, 0' <<<"$out"; check "info file version" $?
 grep -qx 'FileDescription: Run external preprocessor plug-in' <<<"$out"; check "info description" $?
 grep -qx 'Language: 040904b0' <<<"$out"; check "info language" $?
 echo "$out"
+file_version=$(sed -n 's/^FileVersion: //p' <<<"$out" | tr -d ' ' | tr , .)
 
 # Loading errors exit 2 with a message.
 host_cmd info --module "$(to_native "$work/missing-module")" 2>"$work/err" >/dev/null
-check "missing module exits 2" $(($? == 2 ? 0 : 1))
+check "missing module exits 2" "$(status_is 2 $?)"
 grep -q "cannot load module" "$work/err"; check "missing module says so" $?
 if [ "$target" = native ]; then
     # A library that loads but is no plug-in.
     host_cmd info --module "$(ldd "$work/$host" | awk '/libc\.so/ {print $3}')" 2>"$work/err" >/dev/null
-    check "module without entries exits 2" $(($? == 2 ? 0 : 1))
+    check "module without entries exits 2" "$(status_is 2 $?)"
     grep -q "has no entry point OnInstall" "$work/err"; check "module without entries says so" $?
 fi
-host_cmd bogus 2>"$work/err" >/dev/null
-check "unknown command exits 2" $(($? == 2 ? 0 : 1))
 
-# run: a copying filter over a file, standard input and in place.
+# --- The command line ----------------------------------------------------------
+for help in --help -h "run --help" "info -h"; do
+    # shellcheck disable=SC2086 # the words are meant to split
+    host_cmd $help >"$work/out" 2>"$work/err"
+    check "$help exits 0" $?
+    grep -q '^usage: plugin-host info' "$work/out"; check "$help shows the usage on standard output" $?
+    grep -q -- '--in-place' "$work/out"; check "$help lists the options" $?
+    [ ! -s "$work/err" ]; check "$help writes nothing to standard error" $?
+done
+out=$(host_cmd --version | tr -d '\r')
+check "--version exits 0" $?
+[ "$out" = "plugin-host $file_version" ]; check "--version gives the record's version ($out)" $?
+
+usage_error() { # usage_error NAME EXPECTED-MESSAGE ARGS...
+    local name=$1 message=$2
+    shift 2
+    host_cmd "$@" >"$work/out" 2>"$work/err"
+    check "$name exits 2" "$(status_is 2 $?)"
+    grep -qF -- "$message" "$work/err"; check "$name says '$message'" $?
+    grep -q '^usage: ' "$work/err"; check "$name shows the usage" $?
+    [ ! -s "$work/out" ]; check "$name writes nothing to standard output" $?
+}
+usage_error "no command" "no command given"
+usage_error "unknown command" "unknown command 'bogus'" bogus
+usage_error "-u without its value" "option -u needs a value" run -u
+usage_error "--module without its value" "option --module needs a value" run --module
+usage_error "an unknown option" "unknown option '--bogus'" run --bogus
+usage_error "an unknown short option" "unknown option '-x'" run -x
+usage_error "--in-place with a value" "option --in-place takes no value" run --in-place=yes
+usage_error "--in-place without FILE" "--in-place needs at least one FILE" run --in-place
+usage_error "two FILEs without --in-place" "several need --in-place" run a b
+usage_error "a text option for info" "'info' takes only --module" info -u scott
+usage_error "an overlong text" "the text for -d is longer than 63 characters" run \
+    -d "$(printf '%064d' 0)"
+
 settings "\"$child_path\" --child cat %f"
 printf 'select 1;\r\n-- \xe9\n' >"$work/in.sql"
+for form in "--module=" "--module "; do
+    # shellcheck disable=SC2086 # "--module " is meant to split
+    host_cmd run $form"$(to_native "$work/$module")" "$(to_native "$work/in.sql")" >"$work/out"
+    check "run $form PATH exits 0" $?
+    cmp -s "$work/in.sql" "$work/out"; check "run $form PATH runs that module" $?
+done
+printf 'dash\n' >"$work/-dash.sql"
+(cd "$work" && host_cmd run -- -dash.sql >"$work/out")
+check "-- before a FILE beginning with - exits 0" $?
+[ "$(cat "$work/out")" = dash ]; check "-- before a FILE beginning with - reads it" $?
+host_cmd run "$(to_native "$work/in.sql")" --module "$(to_native "$work/$module")" >"$work/out"
+check "options after the FILE are taken" $?
+
+# --- run: a copying filter over a file, standard input and in place ----------
 host_cmd run "$(to_native "$work/in.sql")" >"$work/out.sql"
 check "run over a file exits 0" $?
 cmp -s "$work/in.sql" "$work/out.sql"; check "run over a file gives the text back" $?
 host_cmd run <"$work/in.sql" >"$work/out2.sql"
 check "run over standard input exits 0" $?
 cmp -s "$work/in.sql" "$work/out2.sql"; check "run over standard input gives the text back" $?
+host_cmd run - <"$work/in.sql" >"$work/out2.sql"
+cmp -s "$work/in.sql" "$work/out2.sql"; check "run - reads standard input" $?
 
 settings "\"$child_path\" --child echo-args %u %p %d %o %N"
 printf 'x' >"$work/edit.sql"
+: >"$work/stdout"
+before=$(ls "$work")
 host_cmd run -u scott -p tiger -d orcl -o out -N name --in-place "$(to_native "$work/edit.sql")" >"$work/stdout"
 check "in place exits 0" $?
 [ "$(cat "$work/edit.sql")" = "$(printf '5:scott\n5:tiger\n4:orcl\n3:out\n4:name')" ]
 check "in place replaces the file with the output" $?
 [ ! -s "$work/stdout" ]; check "in place prints nothing" $?
-siblings=("$work"/*plugin-host.tmp*); [ ! -e "${siblings[0]}" ]; check "in place leaves no sibling" $?
+[ "$(ls "$work")" = "$before" ]; check "in place leaves no other file" $?
 
-# A program that cannot start: exit 1, the box on standard error, the file kept.
+# Several FILEs, each its own run; the status is the worst of theirs.
+settings "\"$child_path\" --child echo-args %f"
+printf 'one' >"$work/one.sql"
+printf 'two' >"$work/two.sql"
+host_cmd run --in-place "$(to_native "$work/one.sql")" "$(to_native "$work/missing.sql")" \
+    "$(to_native "$work/two.sql")" 2>"$work/err"
+check "several FILEs: the worst status (2 for the missing one)" "$(status_is 2 $?)"
+grep -q "cannot read" "$work/err"; check "several FILEs: the missing one is named" $?
+grep -qi '^[0-9]*:.*se.*\.TMP$' "$work/one.sql"; check "several FILEs: the first was run" $?
+grep -qi '^[0-9]*:.*se.*\.TMP$' "$work/two.sql"; check "several FILEs: the last was run" $?
+printf 'one' >"$work/one.sql"
+printf 'two' >"$work/two.sql"
+host_cmd run --in-place "$(to_native "$work/one.sql")" "$(to_native "$work/two.sql")"
+check "several FILEs that all succeed exit 0" $?
+
+# --- The text after every run is on standard output --------------------------
+# A program that cannot start: exit 1, the box on standard error, the text
+# unchanged on standard output, the file kept.
 settings "\"$child_path.missing\" %f"
-printf 'keep me' >"$work/keep.sql"
+printf 'keep me\n' >"$work/keep.sql"
 host_cmd run --in-place "$(to_native "$work/keep.sql")" 2>"$work/err"
-check "failed run exits 1" $(($? == 1 ? 0 : 1))
-[ "$(cat "$work/keep.sql")" = "keep me" ]; check "failed run keeps the file" $?
+check "failed run in place exits 1" "$(status_is 1 $?)"
+[ "$(cat "$work/keep.sql")" = "keep me" ]; check "failed run in place keeps the file" $?
+grep -q "keep.sql' was left as it was" "$work/err"; check "failed run in place names the file" $?
+host_cmd run "$(to_native "$work/keep.sql")" >"$work/out" 2>"$work/err"
+check "failed run exits 1" "$(status_is 1 $?)"
+cmp -s "$work/keep.sql" "$work/out"; check "failed run writes the text unchanged" $?
+host_cmd run <"$work/keep.sql" >"$work/out" 2>/dev/null
+cmp -s "$work/keep.sql" "$work/out"; check "failed run over standard input writes it unchanged" $?
 if [ "$target" = native ]; then
     grep -q '^Execute Error!: ' "$work/err"; check "failed run shows the box" $?
+    # Standard error is standard output (an editor's 2>&1): the box goes to
+    # the terminal, here none, and never into the text.
+    detached "$work/$host" run "$work/keep.sql" >"$work/out" 2>&1
+    check "2>&1: exit 1" "$(status_is 1 $?)"
+    cmp -s "$work/keep.sql" "$work/out"; check "2>&1: standard output holds the text alone" $?
+    detached "$work/$host" run <"$work/keep.sql" 2>&1 | cat >"$work/out"
+    cmp -s "$work/keep.sql" "$work/out"; check "2>&1 into a pipe: the text alone" $?
 fi
 
-# More than the plug-in takes is refused before anything runs.
-head -c 102401 /dev/zero | tr '\0' 'a' >"$work/big.sql"
-host_cmd run "$(to_native "$work/big.sql")" >/dev/null 2>"$work/err"
-check "overlong text exits 2" $(($? == 2 ? 0 : 1))
-grep -q "at most 102400" "$work/err"; check "overlong text says so" $?
-head -c 102398 /dev/zero | tr "\0" a >"$work/full.sql"
+# A text holding a NUL byte is refused (the file's name avoids NUL, a device
+# name on Windows whatever the extension) (exit 2) and comes back unchanged;
+# the message stays out of the text when both streams are one file.
+printf 'a\0b\n' >"$work/zero-byte.sql"
+host_cmd run "$(to_native "$work/zero-byte.sql")" >"$work/out" 2>"$work/err"
+check "a NUL byte exits 2" "$(status_is 2 $?)"
+grep -q "NUL byte" "$work/err"; check "a NUL byte says so" $?
+cmp -s "$work/zero-byte.sql" "$work/out"; check "a NUL byte: the text comes back unchanged" $?
+if [ "$target" = native ]; then
+    # (Under Wine the standard handles a Unix shell hands over cannot be
+    # asked which file they are, so there the two streams cannot be told
+    # to be one.)
+    detached "$work/$host" run "$work/zero-byte.sql" >"$work/out" 2>&1
+    cmp -s "$work/zero-byte.sql" "$work/out"; check "a NUL byte, 2>&1: the text alone" $?
+fi
+host_cmd run --in-place "$(to_native "$work/zero-byte.sql")" 2>"$work/err"
+check "a NUL byte in place exits 2" "$(status_is 2 $?)"
+cmp -s "$work/zero-byte.sql" <(printf 'a\0b\n'); check "a NUL byte in place: the file is kept" $?
+
+# --- Bounded input ---------------------------------------------------------------
+# The plug-in takes at most 102398 bytes; one more is refused before anything
+# is loaded or run. A refused regular file comes back unchanged; what comes
+# through a pipe is not read to its end and nothing is written.
 settings "\"$child_path\" --child cat %f"
+head -c 102398 /dev/zero | tr '\0' 'a' >"$work/full.sql"
 host_cmd run "$(to_native "$work/full.sql")" >"$work/full.out"
-check "full-sized text exits 0" $?
-cmp -s "$work/full.sql" "$work/full.out"; check "full-sized text comes back whole" $?
+check "102398 bytes exit 0" $?
+cmp -s "$work/full.sql" "$work/full.out"; check "102398 bytes come back whole" $?
+head -c 102399 /dev/zero | tr '\0' 'a' >"$work/big.sql"
+settings "\"$child_path\" --child mark $(to_native "$work/ran") %f"
+rm -f "$work/ran"
+host_cmd run "$(to_native "$work/big.sql")" >"$work/out" 2>"$work/err"
+check "102399 bytes exit 2" "$(status_is 2 $?)"
+grep -q "at most 102398 bytes" "$work/err"; check "102399 bytes: says so" $?
+cmp -s "$work/big.sql" "$work/out"; check "102399 bytes from a file come back unchanged" $?
+[ ! -e "$work/ran" ]; check "102399 bytes: nothing was run" $?
+host_cmd run --module "$(to_native "$work/missing-module")" <"$work/big.sql" >"$work/out" 2>"$work/err"
+check "102399 bytes: refused before loading" "$(status_is 2 $?)"
+grep -q "at most 102398 bytes" "$work/err"; check "102399 bytes: refused before loading, says so" $?
+cat "$work/big.sql" | host_cmd run >"$work/out" 2>/dev/null
+check "102399 bytes through a pipe exit 2" "$(status_is 2 $?)"
+[ ! -s "$work/out" ]; check "102399 bytes through a pipe: nothing written" $?
+cp "$work/big.sql" "$work/big.copy"
+host_cmd run --in-place "$(to_native "$work/big.sql")" 2>/dev/null
+check "102399 bytes in place exit 2" "$(status_is 2 $?)"
+cmp -s "$work/big.sql" "$work/big.copy"; check "102399 bytes in place: the file is kept" $?
+
+# A read error is an error, never an empty text.
+mkdir -p "$work/dir"
+host_cmd run "$(to_native "$work/dir")" >"$work/out" 2>"$work/err"
+check "a directory exits 2" "$(status_is 2 $?)"
+grep -q "cannot read" "$work/err"; check "a directory: says it cannot be read" $?
+[ ! -s "$work/out" ]; check "a directory: nothing written" $?
+if [ "$target" = native ]; then
+    grep -q "Is a directory" "$work/err"; check "a directory: says why" $?
+    # The host's own memory at address 0 is an input/output error.
+    host_cmd run /proc/self/mem >"$work/out" 2>"$work/err"
+    check "an I/O error exits 2" "$(status_is 2 $?)"
+    grep -q "Input/output error" "$work/err"; check "an I/O error says so" $?
+    host_cmd run </proc/self/mem >/dev/null 2>&1
+    check "an I/O error on standard input exits 2" "$(status_is 2 $?)"
+    host_cmd run /dev/zero 2>"$work/err" | wc -c >"$work/count"
+    check "/dev/zero is refused" "$(status_is 2 "${PIPESTATUS[0]}")"
+    [ "$(cat "$work/count")" -eq 0 ]; check "/dev/zero: nothing written" $?
+    # Endless input under a memory limit: refused in little memory (the limit
+    # does not apply under AddressSanitizer, which reserves its shadow).
+    if ! ldd "$work/$host" | grep -q libasan; then
+        yes | (ulimit -v 65536 && exec "$work/$host" run) >/dev/null 2>"$work/err"
+        check "yes | under a memory limit exits 2" "$(status_is 2 "${PIPESTATUS[1]}")"
+        grep -q "at most 102398 bytes" "$work/err"; check "yes | under a memory limit says why" $?
+    fi
+    # settings without a terminal says why.
+    detached "$work/$host" settings </dev/null >"$work/out" 2>"$work/err"
+    check "settings without a terminal exits 1" "$(status_is 1 $?)"
+    [ "$(cat "$work/out")" = -1 ]; check "settings without a terminal: the dialog's -1" $?
+    grep -q "shown on the terminal, and this process has none" "$work/err"
+    check "settings without a terminal says why" $?
+fi
+
+# --- Ctrl-C under Wine ------------------------------------------------------------
+# Wine turns a SIGINT of a Windows process into a Ctrl-C event for its console
+# control handlers: to plugin-host alone, and to the whole process group as a
+# terminal sends it. The programs end, the file keeps its text and no
+# temporary file is left. Where plugin-host sees the event while the program
+# runs, the exit status is 130:
+#   host:   to plugin-host alone; the program has started a child of its own,
+#           which plugin-host ends first (it holds the capture file open);
+#   ignore: to the group; the program ignores Ctrl-C, plugin-host ends it.
+# group: to the group, each program gets the event itself and ends at once;
+# the run may see that end before plugin-host sees its own event, and then
+# keeps the text as after any failed program (exit 1).
+if [ "$target" != native ]; then
+    mkdir -p "$work/runs"
+    start_detached() { # the interrupting signals at their default, in a session of its own
+        exec python3 -c 'import os, signal, sys
+for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+    signal.signal(number, signal.SIG_DFL)
+os.setsid()
+os.execvp(sys.argv[1], sys.argv[1:])' "$@"
+    }
+    programs() { pgrep -f -- "--child [a-z-]+ 61234" | wc -l; }
+    for case in host ignore group; do
+        case $case in
+        host) mode=tree wanted=2 ;;
+        ignore) mode=ignore-interrupt wanted=1 ;;
+        group) mode=sleep wanted=1 ;;
+        esac
+        settings "\"$child_path\" --child $mode 61234" "$(to_native "$work/runs")"
+        printf 'keep\n' >"$work/ctrlc.sql"
+        start_detached $emulator "$work/$host" run --in-place "$(to_native "$work/ctrlc.sql")" \
+            >"$work/out" 2>"$work/err" &
+        pid=$!
+        for _ in $(seq 600); do
+            [ "$(programs)" -ge "$wanted" ] && break
+            sleep 0.1
+        done
+        check "Ctrl-C ($case): the programs started" "$([ "$(programs)" -ge "$wanted" ]; echo $?)"
+        if [ "$case" = host ]; then kill -INT "$pid"; else kill -INT -- "-$pid"; fi
+        wait "$pid"
+        status=$?
+        if [ "$case" = group ]; then
+            check "Ctrl-C ($case): exit 130 or 1 ($status)" "$([[ $status = 130 || $status = 1 ]]; echo $?)"
+        else
+            check "Ctrl-C ($case): exit 130 ($status)" "$(status_is 130 $status)"
+            grep -q "ended by Ctrl-C" "$work/err"; check "Ctrl-C ($case): says so" $?
+        fi
+        [ "$(cat "$work/ctrlc.sql")" = keep ]; check "Ctrl-C ($case): the file keeps its text" $?
+        [ -z "$(ls "$work/runs")" ]; check "Ctrl-C ($case): no temporary file left" $?
+        [ "$(programs)" -eq 0 ]; check "Ctrl-C ($case): no program left running" $?
+    done
+fi
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

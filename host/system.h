@@ -1,0 +1,82 @@
+// What plugin-host needs from the system beyond the C++ library: standard
+// streams and file descriptors, the terminal, and replacing a file's text.
+// Each is implemented once per platform (streams_posix.cpp and
+// streams_win.cpp, in_place_posix.cpp and in_place_win.cpp), chosen by CMake;
+// the rest of the host is the same source everywhere.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+
+// --- Streams (streams_*.cpp) -------------------------------------------------
+
+// Standard input and output carry bytes unchanged (no text-mode translation).
+void UseBinaryStandardStreams();
+
+// Keeps messages out of the text: where standard error is the same file as
+// standard output (an editor's filter command reading both as one), standard
+// error is pointed at the controlling terminal when there is one, and
+// otherwise at the null device.
+void SeparateMessagesFromText();
+
+// Opens a file for reading; -1 with the reason in error. With regularOnly,
+// anything but a regular file is refused without being read, and without
+// waiting on a FIFO that has no writer.
+int OpenForReading(const std::string& path, bool regularOnly, std::string& error);
+
+// One read or write on a descriptor: the number of bytes moved, 0 at end of
+// file, -1 with errno set. An interrupted call is repeated.
+long ReadSome(int fd, void* buffer, size_t size);
+long WriteSome(int fd, const void* bytes, size_t size);
+
+// Whether the descriptor is a regular file; if so, moves it to its start.
+bool RewindRegularFile(int fd);
+
+void CloseDescriptor(int fd);
+
+// The system's description of an errno value.
+std::string ErrnoText(int number);
+
+// The window that owns the plug-in's message boxes: the console window on
+// Windows, none on Linux.
+void* HostOwnerWindow();
+
+// Whether a dialog can be shown: on Linux the dialog needs the controlling
+// terminal. false with the reason in error.
+bool CanShowDialog(std::string& error);
+
+// --- Replacing a file's text (in_place_*.cpp) ---------------------------------
+
+// A file being replaced by --in-place, from opening to the new text in place.
+struct InPlaceFile {
+    std::string path;        // as given on the command line
+    std::string target;      // the file written: a symbolic link's target
+    std::string sibling;     // the new text's copy beside the target, while it exists
+    int descriptor = -1;     // the target, opened for rewriting in place
+    bool rewrite = false;    // rewrite the target itself instead of renaming the copy
+    unsigned long links = 1; // the target's number of names (hard links)
+    unsigned long owner = 0, group = 0, mode = 0;
+};
+
+// Checks that path names a regular file (after symbolic links), records what
+// replacing it must keep, and opens it for reading. Returns the descriptor,
+// or -1 with the reason in error; anything but a regular file is refused and
+// left alone.
+int OpenInPlace(const std::string& path, InPlaceFile& file, std::string& error);
+
+// Writes the new text where it can replace the target in one step: a copy
+// beside the target, with its owner, group and mode; where that cannot keep
+// them (several hard links, an owner this process cannot give a file, a
+// directory it may not write), prepares to rewrite the target itself.
+// false with the reason in error; the target is untouched either way.
+bool PrepareReplacement(InPlaceFile& file, const std::string& text, std::string& error);
+
+// Puts the new text in place: renames the copy over the target, or rewrites
+// the target, putting the original text back if that fails. false with the
+// reason in error.
+bool CommitReplacement(InPlaceFile& file, const std::string& text, const std::string& original,
+                       std::string& error);
+
+// Removes the copy and closes what is open, without touching the target.
+void AbandonReplacement(InPlaceFile& file);

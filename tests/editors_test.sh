@@ -1,0 +1,103 @@
+#!/bin/bash
+# vim and Emacs as real clients: each runs plugin-host as its filter command
+# in batch mode, over the whole buffer and over a range of lines, as the
+# README's recipes do (vim: ":%!plugin-host run" and ":2,3!plugin-host run";
+# Emacs: C-u M-| over the buffer and over a region). Both editors read the
+# command's standard output and standard error together. After a successful
+# run the buffer is the new text byte for byte; after a missing program, a
+# failing program and output over the limit it is exactly what it was.
+#
+# Each editor runs in a session of its own, without a controlling terminal,
+# so that no message box can wait on the terminal the tests run in.
+#
+# usage: editors_test.sh BUILD_DIR CHILD_PROGRAM
+set -uo pipefail
+build=$1
+child=$2
+
+failures=0
+passes=0
+check() { # check NAME CONDITION-STATUS
+    if [ "$2" -eq 0 ]; then
+        passes=$((passes + 1))
+    else
+        failures=$((failures + 1))
+        echo "FAIL: $1" >&2
+    fi
+}
+
+for editor in vim emacs; do
+    if ! command -v "$editor" >/dev/null; then
+        echo "FAIL: $editor is not installed (scripts/setup.sh installs it)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin" "$work/runs"
+cp "$build/external_preprocessor.so" "$build/plugin-host" "$child" "$work/bin/"
+host=$work/bin/plugin-host
+child_path=$work/bin/$(basename "$child")
+export HOME=$work # the editors' own files stay in the test's directory
+settings() {
+    printf '[Path]\nWorkingDirectory=%s\nCommandLine=%s\n' "$work/runs" "$1" \
+        >"$work/bin/external_preprocessor.ini"
+}
+
+printf 'select name,\n\tamount  \nfrom orders;\n-- end\n' >"$work/original.sql"
+# The successful program turns the text to capitals.
+upper() { tr a-z A-Z <"$work/original.sql"; }
+upper_range() { sed -n 1p "$work/original.sql"; sed -n 2,3p "$work/original.sql" | tr a-z A-Z; sed -n '4,$p' "$work/original.sql"; }
+
+vim_filter() { # vim_filter RANGE OUTPUT
+    cp "$work/original.sql" "$work/edit.sql"
+    setsid -w vim -u NONE -i NONE -N -es -c "$1!$host run" -c "w! $2" -c 'qa!' "$work/edit.sql" \
+        </dev/null >/dev/null 2>&1
+}
+emacs_filter() { # emacs_filter all|range OUTPUT
+    cp "$work/original.sql" "$work/edit.sql"
+    local region="(point-min) (point-max)"
+    if [ "$1" = range ]; then
+        region="(progn (goto-char (point-min)) (forward-line 1) (point))
+                 (progn (forward-line 2) (point))"
+    fi
+    setsid -w emacs --batch -Q --eval "(progn
+        (find-file \"$work/edit.sql\")
+        (shell-command-on-region $region \"$host run\" t t)
+        (write-region nil nil \"$2\"))" </dev/null >/dev/null 2>&1
+}
+
+# Runs one case through both editors, over the buffer and over a range.
+# expect: new (the new text) or kept (the buffer as it was).
+editors() { # editors NAME EXPECT
+    local name=$1 expect=$2
+    local whole=$work/original.sql range=$work/original.sql
+    if [ "$expect" = new ]; then
+        upper >"$work/expected-whole"
+        upper_range >"$work/expected-range"
+        whole=$work/expected-whole
+        range=$work/expected-range
+    fi
+    vim_filter % "$work/out"
+    cmp -s "$whole" "$work/out"; check "vim :%!, $name: the buffer is $expect" $?
+    vim_filter 2,3 "$work/out"
+    cmp -s "$range" "$work/out"; check "vim :2,3!, $name: the buffer is $expect" $?
+    emacs_filter all "$work/out"
+    cmp -s "$whole" "$work/out"; check "Emacs C-u M-|, $name: the buffer is $expect" $?
+    emacs_filter range "$work/out"
+    cmp -s "$range" "$work/out"; check "Emacs C-u M-| on a region, $name: the buffer is $expect" $?
+    [ -z "$(ls "$work/runs")" ]; check "$name: no temporary file left" $?
+}
+
+settings '/bin/sh -c "tr a-z A-Z < %f"'
+editors "a successful run" new
+settings "$work/bin/missing-program %f"
+editors "a missing program" kept
+settings "$child_path --child stderr-exit 7 failed"
+editors "a failing program" kept
+settings "$child_path --child write 102401"
+editors "output over the limit" kept
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
