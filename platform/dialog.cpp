@@ -33,7 +33,7 @@
 // All state lives in one fixed record, since one dialog is open at a time.
 // The only memory allocated is ncurses' own and the stdio stream it needs.
 #include <dialog_template.h>
-#include "handles.h"
+#include "errors.h"
 
 #include <curses.h>
 #include <errno.h>

@@ -8,7 +8,7 @@
 // CreateFileA ERROR_PATH_NOT_FOUND) choose their code themselves. An errno
 // without a counterpart becomes a customer code: bit 29 set, the errno in
 // the low bits, as Windows reserves bit 29 for codes that it does not define.
-#include "handles.h"
+#include "errors.h"
 
 #include <errno.h>
 #include <signal.h>

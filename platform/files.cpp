@@ -1,8 +1,14 @@
-// Files, temporary names and handles, with the meaning the Windows
-// operations have for the plug-in. Every descriptor opened here is
-// close-on-exec and lies above the standard descriptors; a child receives only
-// what CreateProcessA places on its standard handles.
+// Files by handle and temporary names, with the meaning the Windows
+// operations have for the plug-in: GetTempPathA, GetTempFileNameA,
+// CreateFileA, ReadFile, WriteFile, SetFilePointer, FlushFileBuffers,
+// DeleteFileA; and Sleep. A file's handle is a slot of the handle table
+// (handles.cpp), which closes it through CloseFile. Every descriptor opened
+// here is close-on-exec and lies above the standard descriptors; a child
+// receives only what CreateProcessA places on its standard handles.
 #include "handles.h"
+
+#include "errors.h"
+#include "files.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,19 +17,6 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-
-static DWORD LastError;
-static HandleSlot Slots[HANDLE_SLOTS];
-
-// GetLastError: the Windows code of the last failed operation of this layer
-// (errors.cpp says how errno values map to them).
-extern "C" DWORD GetLastError(void) {
-    return LastError;
-}
-
-extern "C" void SetLastError(DWORD error) {
-    LastError = error;
-}
 
 bool WriteAllBytes(int fd, const void* bytes, size_t count, size_t* written) {
     const char* at = (const char*)bytes;
@@ -44,45 +37,6 @@ bool WriteAllBytes(int fd, const void* bytes, size_t count, size_t* written) {
     return ok;
 }
 
-// The slot behind a handle of any kind, or NULL.
-static HandleSlot* SlotOf(HANDLE handle) {
-    uintptr_t value = (uintptr_t)handle;
-    if (value % 4 != 0 || value < 4 || value / 4 > HANDLE_SLOTS)
-        return NULL;
-    HandleSlot* slot = &Slots[value / 4 - 1];
-    return slot->kind == HANDLE_FREE ? NULL : slot;
-}
-
-HANDLE NewHandle(int kind, HandleSlot** slot) {
-    for (int i = 0; i < HANDLE_SLOTS; i++) {
-        if (Slots[i].kind == HANDLE_FREE) {
-            memset(&Slots[i], 0, sizeof Slots[i]);
-            Slots[i].kind = kind;
-            Slots[i].fd = -1;
-            *slot = &Slots[i];
-            return (HANDLE)(uintptr_t)((i + 1) * 4);
-        }
-    }
-    LastError = ERROR_TOO_MANY_OPEN_FILES;
-    return NULL;
-}
-
-HandleSlot* LookupHandle(HANDLE handle, int kind) {
-    HandleSlot* slot = SlotOf(handle);
-    if (slot != NULL && slot->kind == kind)
-        return slot;
-    LastError = ERROR_INVALID_HANDLE;
-    return NULL;
-}
-
-HandleSlot* FindProcessSlot(pid_t pid) {
-    for (HandleSlot& slot : Slots) {
-        if (slot.kind == HANDLE_PROCESS && slot.pid == pid)
-            return &slot;
-    }
-    return NULL;
-}
-
 int KeepAboveStandard(int fd) {
     if (fd >= 0 && fd <= 2) {
         int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -92,6 +46,11 @@ int KeepAboveStandard(int fd) {
         return moved;
     }
     return fd;
+}
+
+// What CloseHandle does to a file's handle.
+static void CloseFile(HandleSlot* slot) {
+    close(slot->fd);
 }
 
 // GetTempPathA: TMPDIR when set and not empty, otherwise /tmp, always with a
@@ -130,7 +89,7 @@ extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LP
     size_t prefixLength = strnlen(prefix, 3);
     // directory, separator, prefix, four digits, ".TMP"
     if (dirLength + (addSeparator ? 1 : 0) + prefixLength + 4 + 4 > MAX_PATH - 1) {
-        LastError = ERROR_FILENAME_EXCED_RANGE;
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
     memcpy(name, pathName, dirLength);
@@ -173,11 +132,11 @@ extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LP
         }
         if (errno != EEXIST) {
             bool noDirectory = errno == ENOENT || errno == ENOTDIR;
-            LastError = noDirectory ? ERROR_DIRECTORY : ErrorFromErrno(errno);
+            SetLastError(noDirectory ? ERROR_DIRECTORY : ErrorFromErrno(errno));
             return 0;
         }
     }
-    LastError = ERROR_FILE_EXISTS;
+    SetLastError(ERROR_FILE_EXISTS);
     return 0;
 }
 
@@ -221,7 +180,7 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
         how = O_CREAT;
         break;
     default:
-        LastError = ERROR_INVALID_PARAMETER;
+        SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     // With write access, CREATE_ALWAYS empties only a file that has content,
@@ -233,7 +192,7 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
     if (emptyAfterOpen)
         how = O_CREAT;
     HandleSlot* slot;
-    HANDLE handle = NewHandle(HANDLE_FILE, &slot);
+    HANDLE handle = NewHandle(HANDLE_FILE, CloseFile, &slot);
     if (handle == NULL)
         return INVALID_HANDLE_VALUE;
     int fd = open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -257,8 +216,8 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
     }
     if (fd < 0) {
         bool missing = errno == ENOTDIR || (errno == ENOENT && disposition != OPEN_EXISTING);
-        LastError = missing ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
-        slot->kind = HANDLE_FREE;
+        SetLastError(missing ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+        FreeHandle(slot);
         return INVALID_HANDLE_VALUE;
     }
     slot->fd = fd;
@@ -279,7 +238,7 @@ extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD writt
     size_t done = 0;
     bool ok = WriteAllBytes(slot->fd, buffer, size, &done);
     if (!ok)
-        LastError = ErrorFromErrno(errno);
+        SetLastError(ErrorFromErrno(errno));
     if (written)
         *written = (DWORD)done;
     return ok ? TRUE : FALSE;
@@ -301,7 +260,7 @@ extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, L
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            LastError = ErrorFromErrno(errno);
+            SetLastError(ErrorFromErrno(errno));
             if (read)
                 *read = done;
             return FALSE;
@@ -327,7 +286,7 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
     int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
     off_t position = lseek(slot->fd, (off_t)offset, whence);
     if (position < 0) {
-        LastError = ErrorFromErrno(errno);
+        SetLastError(ErrorFromErrno(errno));
         return INVALID_SET_FILE_POINTER;
     }
     if (distanceHigh)
@@ -343,33 +302,16 @@ extern "C" BOOL FlushFileBuffers(HANDLE file) {
     if (slot == NULL)
         return FALSE;
     if (fsync(slot->fd) != 0) {
-        LastError = ErrorFromErrno(errno);
+        SetLastError(ErrorFromErrno(errno));
         return FALSE;
     }
-    return TRUE;
-}
-
-// CloseHandle: closes a file, or forgets a process or thread handle. A
-// process that has not been waited for is reaped now if it has ended;
-// otherwise it is left running, as on Windows.
-extern "C" BOOL CloseHandle(HANDLE object) {
-    HandleSlot* slot = SlotOf(object);
-    if (slot == NULL) {
-        LastError = ERROR_INVALID_HANDLE;
-        return FALSE;
-    }
-    if (slot->kind == HANDLE_FILE)
-        close(slot->fd);
-    else if (slot->kind == HANDLE_PROCESS && !slot->reaped)
-        ReapIfEnded(slot);
-    slot->kind = HANDLE_FREE;
     return TRUE;
 }
 
 // DeleteFileA: removes a file (not a directory).
 extern "C" BOOL DeleteFileA(LPCSTR fileName) {
     if (unlink(fileName) != 0) {
-        LastError = ErrorFromErrno(errno);
+        SetLastError(ErrorFromErrno(errno));
         return FALSE;
     }
     return TRUE;

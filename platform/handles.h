@@ -1,6 +1,8 @@
-// Handles of the platform layer: a fixed table of slots, each a file
-// descriptor or a started process. A HANDLE is the slot's index plus one,
-// times four, so no valid handle is NULL or INVALID_HANDLE_VALUE.
+// The handle table of the platform layer: a fixed table of slots, each a
+// file, a started process, its thread or a job. A HANDLE is the slot's index
+// plus one, times four, so no valid handle is NULL or INVALID_HANDLE_VALUE.
+// The table knows no family: each family fills its slots and says, when it
+// takes one, how CloseHandle lets go of what the slot holds.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +10,14 @@
 
 enum HandleKind { HANDLE_FREE = 0, HANDLE_FILE, HANDLE_PROCESS, HANDLE_THREAD, HANDLE_JOB };
 
+struct HandleSlot;
+
+// Called by CloseHandle before the slot is freed; NULL: nothing to let go.
+typedef void (*CloseSlot)(HandleSlot* slot);
+
 struct HandleSlot {
     int kind;
+    CloseSlot close;
     int fd;          // HANDLE_FILE: the descriptor, always close-on-exec
     pid_t pid;       // HANDLE_PROCESS, HANDLE_THREAD: the child, until it has been
                      // reaped; HANDLE_JOB: the process group it holds, 0 for none
@@ -23,68 +31,15 @@ struct HandleSlot {
 
 enum { HANDLE_SLOTS = 64 };
 
-// The Windows code for an errno value (errors.cpp), and SetLastError with it.
-DWORD ErrorFromErrno(int number);
-void SetLastErrorFromErrno(int number);
+// Takes a free slot of the given kind, zeroed with fd -1, closed by close;
+// NULL (and ERROR_TOO_MANY_OPEN_FILES) when none is left. A family that
+// cannot finish what it took the slot for frees it with FreeHandle.
+HANDLE NewHandle(int kind, CloseSlot close, HandleSlot** slot);
+void FreeHandle(HandleSlot* slot);
 
-// The exit code GetExitCodeProcess gives for a child ended by signal N:
-// EXIT_CODE_SIGNAL_BASE + N, an error status with the customer bit that no
-// Windows program ends with in practice; FormatMessageA describes it.
-enum : DWORD { EXIT_CODE_SIGNAL_BASE = 0xE0000100u };
-
-// Takes a free slot of the given kind; NULL (and EMFILE) when none is left.
-HANDLE NewHandle(int kind, HandleSlot** slot);
-// The slot behind a handle of the given kind, or NULL (and EBADF).
+// The slot behind a handle of the given kind, or NULL (and
+// ERROR_INVALID_HANDLE).
 HandleSlot* LookupHandle(HANDLE handle, int kind);
-
-// Writes all count bytes to fd, going on after short writes and EINTR.
-// false with errno (ENOSPC for a write that made no progress) on failure;
-// *written, when given, says how many bytes did reach the file.
-bool WriteAllBytes(int fd, const void* bytes, size_t count, size_t* written);
-
-// Moves a descriptor above the standard ones (0-2) and marks it close-on-exec,
-// so that a child's standard handles can be set without clobbering it.
-int KeepAboveStandard(int fd);
 
 // The slot of the started process with the given pid, or NULL.
 HandleSlot* FindProcessSlot(pid_t pid);
-
-// Reaps a started process without waiting if it has ended (process.cpp).
-void ReapIfEnded(HandleSlot* slot);
-
-// Replacing a file as a whole (paths.cpp), for WritePrivateProfileStringA and
-// ReplaceFileA: the new content goes into "<file>.lock" beside the file,
-// which then takes the file's name in one rename.
-struct stat;
-
-// The file a name leads to: symbolic links in the last component are
-// followed (at most 40; a relative target is taken from the link's
-// directory), so that a replacement lands on the link's target and the link
-// stays. A name that does not exist (a dangling link's target included) is
-// its own end. false with errno (ELOOP, ENAMETOOLONG, ENOTDIR...) otherwise.
-bool FinalPath(const char* name, char* path, size_t size);
-
-// Whether this process may write the file it has found at path: false with
-// EACCES for a file without any write permission bit, the counterpart of the
-// Windows read-only attribute, which is refused for administrators too (and
-// so here for root); false with access's errno when the effective user may
-// not write it.
-bool MayWrite(const char* path, const struct stat* info);
-
-// Creates "<path>.lock" exclusively (mode 0600) and returns its descriptor;
-// the lock's name goes into lock. A lock that exists and was last written
-// more than a minute ago is left over from a writer that died and is taken
-// over; a younger one belongs to a writer at work: -1 with EEXIST. -1 with
-// errno on any other failure.
-int CreateLock(const char* path, char* lock, size_t size);
-
-// Ends a lock that was written in full: gives it the owner, group and
-// permission bits of original (NULL: a new file keeps the lock's own),
-// flushes it and renames it over path, then flushes the directory. false
-// with errno on failure, with the lock removed and path untouched; EEXIST
-// when another writer took the lock over meanwhile (its lock is left alone).
-bool CommitLock(int fd, const char* lock, const char* path, const struct stat* original);
-
-// Gives up a lock: closes it and removes it if it is still this writer's.
-// errno is kept.
-void DropLock(int fd, const char* lock);

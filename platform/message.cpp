@@ -8,7 +8,9 @@
 // the terminal), and what the terminal's encoding cannot show as one
 // character shows as "?". Where nothing reads the output as a terminal, the
 // bytes go out as they are.
-#include "handles.h"
+#include <windows.h>
+
+#include "files.h"
 
 #include <fcntl.h>
 #include <locale.h>

@@ -2,6 +2,8 @@
 // and times, copying, moving and replacing a file whole; and the lock file
 // through which the profile writer and ReplaceFileA replace a file without
 // ever leaving it cut.
+#include "errors.h"
+#include "files.h"
 #include "handles.h"
 
 #include <errno.h>

@@ -7,6 +7,8 @@
 // the paths to try and what the child needs live in module-wide arrays,
 // prepared before vfork, so that the child only makes async-signal-safe calls.
 #include "cmdline.h"
+#include "errors.h"
+#include "files.h"
 #include "handles.h"
 
 #include <errno.h>
@@ -285,6 +287,43 @@ static int Launch(pid_t* pid) {
     return error;
 }
 
+// Records a child that waitpid reports as ended; a child that is no longer
+// ours (ECHILD: reaped elsewhere, or SIGCHLD ignored) counts as ended too.
+// Returns FALSE with the error for any other failure.
+static BOOL Collect(HandleSlot* slot, pid_t done, int status) {
+    if (done == slot->pid) {
+        slot->reaped = 1;
+        slot->status = status;
+    } else if (done < 0 && errno == ECHILD) {
+        slot->reaped = 1;
+    } else if (done < 0 && errno != EINTR) {
+        SetLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Reaps the child if it has ended, without waiting. FALSE with the error
+// when waitpid fails.
+static BOOL PollChild(HandleSlot* slot) {
+    int status = 0;
+    while (!slot->reaped) {
+        pid_t done = waitpid(slot->pid, &status, WNOHANG);
+        if (done == 0)
+            return TRUE;
+        if (!Collect(slot, done, status))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// What CloseHandle does to a process's handle: a child that has ended is
+// reaped now; one still running is left to run, as on Windows.
+static void CloseProcess(HandleSlot* slot) {
+    if (!slot->reaped)
+        PollChild(slot);
+}
+
 // CreateProcessA: starts the program named by the command line, with no
 // separate program name and no shell in between. The program's name is
 // taken from the line as CreateProcessA takes it (see ProgramNameOf in
@@ -349,8 +388,8 @@ extern "C" BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
     }
     HandleSlot* process = NULL;
     HandleSlot* thread = NULL;
-    HANDLE processHandle = NewHandle(HANDLE_PROCESS, &process);
-    HANDLE threadHandle = processHandle != NULL ? NewHandle(HANDLE_THREAD, &thread) : NULL;
+    HANDLE processHandle = NewHandle(HANDLE_PROCESS, CloseProcess, &process);
+    HANDLE threadHandle = processHandle != NULL ? NewHandle(HANDLE_THREAD, NULL, &thread) : NULL;
     int error = threadHandle == NULL ? EMFILE : PrepareArguments(commandLine);
     if (error == 0)
         error = PrepareStandard(startupInfo);
@@ -364,9 +403,9 @@ extern "C" BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
     }
     if (error != 0) {
         if (process != NULL)
-            process->kind = HANDLE_FREE;
+            FreeHandle(process);
         if (thread != NULL)
-            thread->kind = HANDLE_FREE;
+            FreeHandle(thread);
         SetLastError(error == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(error));
         return FALSE;
     }
@@ -392,40 +431,6 @@ extern "C" DWORD ResumeThread(HANDLE thread) {
     DWORD previous = slot->suspended;
     slot->suspended = 0;
     return previous;
-}
-
-// Records a child that waitpid reports as ended; a child that is no longer
-// ours (ECHILD: reaped elsewhere, or SIGCHLD ignored) counts as ended too.
-// Returns FALSE with the error for any other failure.
-static BOOL Collect(HandleSlot* slot, pid_t done, int status) {
-    if (done == slot->pid) {
-        slot->reaped = 1;
-        slot->status = status;
-    } else if (done < 0 && errno == ECHILD) {
-        slot->reaped = 1;
-    } else if (done < 0 && errno != EINTR) {
-        SetLastErrorFromErrno(errno);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Reaps the child if it has ended, without waiting. FALSE with the error
-// when waitpid fails.
-static BOOL PollChild(HandleSlot* slot) {
-    int status = 0;
-    while (!slot->reaped) {
-        pid_t done = waitpid(slot->pid, &status, WNOHANG);
-        if (done == 0)
-            return TRUE;
-        if (!Collect(slot, done, status))
-            return FALSE;
-    }
-    return TRUE;
-}
-
-void ReapIfEnded(HandleSlot* slot) {
-    PollChild(slot);
 }
 
 // Milliseconds since start on the monotonic clock.
@@ -548,7 +553,7 @@ extern "C" HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name
     (void)attributes;
     (void)name;
     HandleSlot* slot = NULL;
-    return NewHandle(HANDLE_JOB, &slot);
+    return NewHandle(HANDLE_JOB, NULL, &slot);
 }
 
 // AssignProcessToJobObject: puts a process, and every process it starts

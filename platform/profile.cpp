@@ -19,7 +19,8 @@
 //     the empty name.
 //   - Names match regardless of the case of ASCII letters. Only the first
 //     section of a name counts, and in it only the first line of a key.
-#include "handles.h"
+#include "errors.h"
+#include "files.h"
 
 #include <errno.h>
 #include <fcntl.h>
