@@ -6,7 +6,7 @@
 // again, checking what the functions' contracts promise:
 //   - a read never goes past its buffer and always terminates it, and gives
 //     what an independent reading of the format (the rules at the top of
-//     profile.cpp) finds, before and after the write;
+//     profile.h) finds, before and after the write;
 //   - a write that fails leaves the file as it was, and no write leaves its
 //     lock behind;
 //   - a written value without line breaks reads back, blanks trimmed and one
@@ -178,7 +178,7 @@ bool NamesItsOwnLine(const std::string& key, const std::string& value) {
            line.compare(0, 3, "\xEF\xBB\xBF") != 0;
 }
 
-// A line of a profile file, read by the rules at the top of profile.cpp.
+// A line of a profile file, read by the rules at the top of profile.h.
 struct Line {
     enum Kind { BLANK, COMMENT, HEADER, KEY } kind;
     std::string name, value; // blanks trimmed

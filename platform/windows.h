@@ -4,8 +4,8 @@
 // file of its family:
 //   module.cpp    the module handle, DllMain at load, GetModuleFileNameA
 //   errors.cpp    Windows error codes for errno values, FormatMessageA
-//   profile.cpp   GetPrivateProfileStringA, GetPrivateProfileIntA,
-//                 WritePrivateProfileStringA
+//   profile_read.cpp   GetPrivateProfileStringA, GetPrivateProfileIntA
+//   profile_write.cpp  WritePrivateProfileStringA
 //   files.cpp     handles, temporary names, CreateFileA, ReadFile, WriteFile...
 //   paths.cpp     files by name: GetFileAttributesExA, CopyFileA, MoveFileExA,
 //                 ReplaceFileA; times: GetSystemTimeAsFileTime, SetFileTime
@@ -196,11 +196,12 @@ extern "C" {
 // module.cpp
 DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
 
-// profile.cpp
+// profile_read.cpp
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
                                DWORD size, LPCSTR fileName);
-BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName);
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
+// profile_write.cpp
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName);
 
 // errors.cpp
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,

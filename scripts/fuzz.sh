@@ -18,7 +18,8 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 
 # Targets and the longest input each is given: the template and the host's
-# texts fit in 1 KiB; a profile file needs more than the reader's 4 KiB chunk.
+# texts fit in 1 KiB; a profile file gets room for several lines of thousands
+# of bytes.
 targets="expand:1024 profile:6000 cmdline:1024"
 
 # The profile target's files go to a directory of this run's own, on tmpfs

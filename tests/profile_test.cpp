@@ -483,6 +483,40 @@ TEST(ProfileWrite, OwnerGroupAndModeAreKept) {
     rmdir(dir.c_str());
 }
 
+// The layer reads a settings file whole, up to 1 MiB: a file at the bound is
+// read and written to its end; a larger one is refused as one that cannot be
+// read, the read giving the default and the write leaving the file alone,
+// both with ERROR_FILE_TOO_LARGE.
+TEST(ProfileLimit, FileAtTheBoundWorksAndALargerOneIsRefused) {
+    const size_t bound = 1024 * 1024;
+    std::string path = PathOf("bound.ini");
+    std::string tail = "\r\n[Path]\r\nA=end\r\n";
+    std::string file = ";" + std::string(bound - 1 - tail.size(), 'c') + tail;
+    ASSERT_EQ(file.size(), bound);
+    Put(path, file.c_str(), file.size());
+    char buffer[16];
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "A", "dflt", buffer, sizeof buffer, path.c_str()),
+              3u);
+    EXPECT_STREQ(buffer, "end");
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "A", "new", path.c_str()));
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "A", "dflt", buffer, sizeof buffer, path.c_str()),
+              3u);
+    EXPECT_STREQ(buffer, "new");
+
+    std::string larger = Bytes(path) + "B=1\r\n";
+    Put(path, larger.c_str(), larger.size());
+    SetLastError(0);
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "A", "dflt", buffer, sizeof buffer, path.c_str()),
+              4u);
+    EXPECT_STREQ(buffer, "dflt");
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_TOO_LARGE);
+    EXPECT_FALSE(WritePrivateProfileStringA("Path", "A", "x", path.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_TOO_LARGE);
+    EXPECT_EQ(Bytes(path), larger);
+    EXPECT_FALSE(LockLeft(path));
+    remove(path.c_str());
+}
+
 // A full disk: the new file cannot be written, the old one stays whole.
 TEST(ProfileWriteFailure, FullDiskKeepsTheOldFileAndRemovesTheLock) {
     SmallTmpfs disk;
