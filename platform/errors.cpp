@@ -12,6 +12,7 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <stdio.h> // snprintf: no stdio streams here
 #include <string.h>
 
 namespace {
@@ -116,7 +117,8 @@ extern "C" DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DW
         int number = (int)(messageId & 0xFF);
         const char* name = strsignal(number);
         char text[128];
-        wsprintfA(text, "Killed by signal %d (%s)", number, name != NULL ? name : "unknown");
+        snprintf(text, sizeof text, "Killed by signal %d (%s)", number,
+                 name != NULL ? name : "unknown");
         return CopyText(text, buffer, size);
     }
     int number = ErrnoOf(messageId);
