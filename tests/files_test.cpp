@@ -9,6 +9,21 @@
 
 #include <string>
 
+#ifndef _WIN32
+#include <dirent.h>
+
+// The descriptors this process has open.
+static int OpenDescriptors() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dir != nullptr && readdir(dir) != nullptr)
+        count++;
+    if (dir != nullptr)
+        closedir(dir);
+    return count;
+}
+#endif
+
 // A new, empty file in the temporary directory, removed at the end.
 struct TempFile {
     char path[MAX_PATH];
@@ -77,6 +92,36 @@ TEST(Files, CreateAlwaysCreatesAMissingFileAndKeepsAnEmptyOneEmpty) {
 }
 
 // The system's words for an error code: what a box shows under "Error code=N".
+// A file's handle closes its file once; closed, it is no handle any more,
+// nor is a value that was never one.
+TEST(Files, CloseHandleClosesTheFileOnceAndRefusesOtherValues) {
+    TempFile temp;
+#ifndef _WIN32
+    int before = OpenDescriptors();
+#endif
+    HANDLE file = CreateAlways(temp.path);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(WriteText(file, "abc"));
+    EXPECT_TRUE(CloseHandle(file));
+#ifndef _WIN32
+    EXPECT_EQ(OpenDescriptors(), before) << "the descriptor was not closed";
+#endif
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(file));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(file, "x", 1, &written, NULL));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle((HANDLE)(uintptr_t)0x7FFC));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    // The file was closed whole: a new handle reads what was written.
+    HANDLE again = CreateFileA(temp.path, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(again, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ReadFromStart(again), "abc");
+    EXPECT_TRUE(CloseHandle(again));
+}
+
 TEST(Files, FormatMessageDescribesKnownCodesAndRefusesUnknownOnes) {
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     for (DWORD code : {(DWORD)ERROR_FILE_NOT_FOUND, (DWORD)ERROR_ACCESS_DENIED,

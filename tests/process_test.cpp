@@ -357,6 +357,33 @@ TEST(Process, ChildGetsNoDescriptorOfTheLayer) {
     EXPECT_EQ(expected, RunCaptured(Self() + " --child fds"));
 }
 
+// Closing a process's handle reaps a child that has ended, so no zombie is
+// left, and leaves one that still runs alone; every handle closes once.
+TEST(Process, ClosingTheHandleReapsAnEndedChildAndLeavesARunningOne) {
+    Capture capture;
+    PROCESS_INFORMATION ended, running;
+    ASSERT_TRUE(Start(Self() + " --child sleep 0", capture.handle, &ended));
+    pid_t pid = (pid_t)ended.dwProcessId;
+    siginfo_t info = {};
+    // Waits for the end without reaping, as the close is to do that.
+    ASSERT_EQ(0, waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT));
+    EXPECT_TRUE(CloseHandle(ended.hProcess));
+    EXPECT_EQ(-1, waitpid(pid, NULL, WNOHANG)) << "the ended child was not reaped";
+    EXPECT_EQ(ECHILD, errno);
+    EXPECT_TRUE(CloseHandle(ended.hThread));
+    EXPECT_FALSE(CloseHandle(ended.hProcess));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    EXPECT_FALSE(CloseHandle(ended.hThread));
+
+    ASSERT_TRUE(Start(Self() + " --child sleep 600", capture.handle, &running));
+    pid = (pid_t)running.dwProcessId;
+    EXPECT_TRUE(CloseHandle(running.hProcess));
+    EXPECT_TRUE(CloseHandle(running.hThread));
+    EXPECT_EQ(0, waitpid(pid, NULL, WNOHANG)) << "the running child was waited for";
+    EXPECT_EQ(0, kill(pid, SIGKILL));
+    EXPECT_EQ(pid, waitpid(pid, NULL, 0));
+}
+
 static volatile sig_atomic_t Alarms;
 static void CountAlarm(int) {
     Alarms = Alarms + 1;
