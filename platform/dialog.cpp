@@ -87,10 +87,16 @@ static const int CursesSignals[4] = {SIGINT, SIGTERM, SIGTSTP, SIGWINCH};
 
 static Dialog Active;
 
+// Weak here, so that the layer also links into programs that carry no
+// templates (its own tests): there none is found.
+extern const DialogTemplate ModuleDialogTemplates[] __attribute__((weak));
+extern const int ModuleDialogTemplateCount __attribute__((weak));
+
 const DialogTemplate* FindDialogTemplate(HINSTANCE instance, LPCSTR name) {
     (void)instance;
     uintptr_t number = (uintptr_t)name;
-    for (int i = 0; number <= 0xFFFF && i < ModuleDialogTemplateCount; i++) {
+    int count = &ModuleDialogTemplateCount != NULL ? ModuleDialogTemplateCount : 0;
+    for (int i = 0; number <= 0xFFFF && i < count; i++) {
         if (ModuleDialogTemplates[i].resourceId == number)
             return &ModuleDialogTemplates[i];
     }

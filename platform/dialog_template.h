@@ -55,7 +55,8 @@ struct DialogTemplate {
     DialogItemTemplate items[DIALOG_MAX_ITEMS];
 };
 
-// The module's templates (resources/dialog_templates.cpp).
+// The module's templates (resources/dialog_templates.cpp), one of the
+// module's own sources, as its resource script is on Windows.
 extern const DialogTemplate ModuleDialogTemplates[];
 extern const int ModuleDialogTemplateCount;
 
