@@ -1,4 +1,4 @@
-// Message boxes and the formatting of their texts.
+// Message boxes (MessageBoxA) and the formatting of their texts; wsprintfA.
 //
 // A box's text may hold anything a program wrote: many lines, long lines,
 // control characters, bytes that are not valid in the terminal's encoding.

@@ -1,11 +1,15 @@
-// Starting and waiting for processes, with the meaning CreateProcessA and
-// WaitForSingleObject have for the plug-in. A program is started with vfork
-// and execve, with no shell in between. The program's name is taken from
-// the command line by CreateProcessA's rule and the arguments are split the
-// way Windows programs split their own (cmdline.cpp); the program is looked
-// up as execvp looks it up. Nothing here allocates memory: the arguments,
-// the paths to try and what the child needs live in module-wide arrays,
-// prepared before vfork, so that the child only makes async-signal-safe calls.
+// Starting and waiting for processes, with the meaning CreateProcessA,
+// ResumeThread, WaitForSingleObject, GetExitCodeProcess, TerminateProcess and
+// the job-object calls have for the plug-in. Process, thread and job handles
+// are slots of the handle table (handles.cpp); closing a process's handle
+// reaps the child if it has ended (CloseProcess). A program is started with
+// vfork and execve, with no shell in between. The program's name is taken
+// from the command line by CreateProcessA's rule and the arguments are split
+// the way Windows programs split their own (cmdline.cpp); the program is
+// looked up as execvp looks it up. Nothing here allocates memory: the
+// arguments, the paths to try and what the child needs live in module-wide
+// arrays, prepared before vfork, so that the child only makes
+// async-signal-safe calls.
 #include "cmdline.h"
 #include "errors.h"
 #include "files.h"

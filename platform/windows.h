@@ -2,18 +2,30 @@
 // operations that the plug-in uses, under their Windows names, and nothing
 // more. Each operation's contract sits above its definition in the source
 // file of its family:
-//   module.cpp    the module handle, DllMain at load, GetModuleFileNameA
-//   errors.cpp    Windows error codes for errno values, FormatMessageA
+//   handles.cpp        the handle table: GetLastError, SetLastError,
+//                      CloseHandle
+//   errors.cpp         Windows error codes for errno values, FormatMessageA
+//   module.cpp         the module handle, DllMain at load, GetModuleFileNameA
 //   profile_read.cpp   GetPrivateProfileStringA, GetPrivateProfileIntA
 //   profile_write.cpp  WritePrivateProfileStringA
-//   files.cpp     handles, temporary names, CreateFileA, ReadFile, WriteFile...
-//   paths.cpp     files by name: GetFileAttributesExA, CopyFileA, MoveFileExA,
-//                 ReplaceFileA; times: GetSystemTimeAsFileTime, SetFileTime
-//   process.cpp   CreateProcessA, WaitForSingleObject, GetExitCodeProcess,
-//                 TerminateProcess and job objects (process groups)
-//   cmdline.cpp   splitting a command line the way Windows programs do
-//   message.cpp   MessageBoxA, wsprintfA
-//   dialog.cpp    DialogBoxParamA and the dialog-item calls, in the terminal
+//   files.cpp          files by handle and temporary names: GetTempPathA,
+//                      GetTempFileNameA, CreateFileA, ReadFile, WriteFile,
+//                      SetFilePointer, FlushFileBuffers, DeleteFileA; Sleep
+//   paths.cpp          files by name: GetFileAttributesExA, CopyFileA,
+//                      MoveFileExA, ReplaceFileA; times:
+//                      GetSystemTimeAsFileTime, SetFileTime
+//   process.cpp        CreateProcessA, ResumeThread, WaitForSingleObject,
+//                      GetExitCodeProcess, TerminateProcess and job objects
+//                      (process groups)
+//   cmdline.cpp        splitting a command line the way Windows programs do
+//   message.cpp        MessageBoxA, wsprintfA
+//   dialog.cpp         DialogBoxParamA and the dialog-item calls, in the
+//                      terminal
+// The families share the layer's own headers, which the plug-in never
+// includes: handles.h (the handle table), errors.h (errno to Windows codes),
+// files.h (whole writes, the lock beside a file), profile.h (the profile
+// file's line walker), cmdline.h; dialog_template.h gives the form of the
+// module's dialog templates (resources/dialog_templates.cpp).
 //
 // Types keep their Windows widths: DWORD is 32 bits here too.
 #pragma once
@@ -193,6 +205,15 @@ typedef struct _PROCESS_INFORMATION {
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 extern "C" {
+// handles.cpp
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+BOOL CloseHandle(HANDLE object);
+
+// errors.cpp
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list* arguments);
+
 // module.cpp
 DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
 
@@ -203,13 +224,7 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
 // profile_write.cpp
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName);
 
-// errors.cpp
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                     DWORD size, va_list* arguments);
-
 // files.cpp
-DWORD GetLastError(void);
-void SetLastError(DWORD error);
 DWORD GetTempPathA(DWORD size, LPSTR buffer);
 UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName);
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
@@ -218,7 +233,6 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPVOID 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL FlushFileBuffers(HANDLE file);
-BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR fileName);
 void Sleep(DWORD milliseconds);
 
