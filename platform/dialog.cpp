@@ -89,7 +89,9 @@ static Dialog Active;
 
 // Weak here, so that the layer also links into programs that carry no
 // templates (its own tests): there none is found.
+// NOLINTNEXTLINE(readability-redundant-declaration): only this one is weak
 extern const DialogTemplate ModuleDialogTemplates[] __attribute__((weak));
+// NOLINTNEXTLINE(readability-redundant-declaration)
 extern const int ModuleDialogTemplateCount __attribute__((weak));
 
 const DialogTemplate* FindDialogTemplate(HINSTANCE instance, LPCSTR name) {

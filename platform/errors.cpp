@@ -117,8 +117,8 @@ extern "C" DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DW
         int number = (int)(messageId & 0xFF);
         const char* name = strsignal(number);
         char text[128];
-        snprintf(text, sizeof text, "Killed by signal %d (%s)", number,
-                 name != NULL ? name : "unknown");
+        (void)snprintf(text, sizeof text, "Killed by signal %d (%s)", number,
+                       name != NULL ? name : "unknown");
         return CopyText(text, buffer, size);
     }
     int number = ErrnoOf(messageId);

@@ -26,7 +26,7 @@
 
 // The most bytes a profile file may hold. A settings file holds a few short
 // lines; a file past this bound is refused as one that could not be read.
-enum : size_t { PROFILE_LIMIT = 1024 * 1024 };
+enum : size_t { PROFILE_LIMIT = (size_t)1 << 20 }; // 1 MiB
 
 // A file's bytes as LoadProfile left them, and where its first line starts.
 struct ProfileView {

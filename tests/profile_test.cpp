@@ -488,7 +488,7 @@ TEST(ProfileWrite, OwnerGroupAndModeAreKept) {
 // read, the read giving the default and the write leaving the file alone,
 // both with ERROR_FILE_TOO_LARGE.
 TEST(ProfileLimit, FileAtTheBoundWorksAndALargerOneIsRefused) {
-    const size_t bound = 1024 * 1024;
+    const size_t bound = (size_t)1 << 20;
     std::string path = PathOf("bound.ini");
     std::string tail = "\r\n[Path]\r\nA=end\r\n";
     std::string file = ";" + std::string(bound - 1 - tail.size(), 'c') + tail;
