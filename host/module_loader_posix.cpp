@@ -39,6 +39,10 @@ void* FindEntry(void* module, const char* name) {
     return dlsym(module, name);
 }
 
+void CloseModule(void* module) {
+    dlclose(module);
+}
+
 // The version record travels in the module as an ELF note of the packaging
 // metadata convention: owner "FDO", type 0xcafe1a7e, a JSON object.
 static bool FindPackageNote(const std::string& image, std::string& json) {
@@ -87,7 +91,8 @@ static std::string JsonString(const std::string& json, const std::string& key) {
     return json.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
-bool ReadVersionRecord(const std::string& path, std::string& record, std::string& error) {
+bool ReadVersionRecord(const PluginModule& module, std::string& record, std::string& error) {
+    const std::string& path = module.path;
     std::ifstream file(path, std::ios::binary);
     std::ostringstream bytes;
     bytes << file.rdbuf();
