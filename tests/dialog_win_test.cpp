@@ -137,7 +137,7 @@ LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 int RunSettings(const ModuleCopy& copy, Plan& plan) {
-    auto onSettings = (int32_t(WINAPI*)(void))(void*)GetProcAddress(copy.module, "OnSettings");
+    auto onSettings = copy.plugin.onSettings;
     if (onSettings == nullptr)
         return -100;
     Current = &plan;
@@ -285,8 +285,8 @@ TEST(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
     ASSERT_TRUE(copy.Load());
     WriteFile(copy.settings, Canonical);
     ASSERT_TRUE(SetFileAttributesA(copy.settings.c_str(), FILE_ATTRIBUTE_READONLY));
-    auto onInstall = (decltype(&OnInstall))(void*)GetProcAddress(copy.module, "OnInstall");
-    auto onCall = (decltype(&OnCall))(void*)GetProcAddress(copy.module, "OnCall");
+    auto onInstall = copy.plugin.onInstall;
+    auto onCall = copy.plugin.onCall;
     ASSERT_TRUE(onInstall != nullptr && onCall != nullptr);
     static HostContext host;
     memset(&host, 0, sizeof host);
