@@ -44,8 +44,7 @@ TEST(CommandLine, EveryCaseReachesTheStartedProgram) {
 // directory of their own at the front of PATH while the copies exist.
 class ProgramCopies {
   public:
-    ProgramCopies() {
-        directory_ = MakeTempDir("ep-start");
+    ProgramCopies() : directory_(MakeTempDir("ep-start")) {
         const std::string programs[] = {std::string("argdump") + ProgramSuffix,
                                         std::string("arg dump") + ProgramSuffix,
                                         std::string("arg --child") + ProgramSuffix, "exeonly.exe"};

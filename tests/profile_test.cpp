@@ -424,7 +424,7 @@ TEST(ProfileWrite, OwnerGroupAndModeAreKept) {
     // A directory of nobody's own, where nobody can reach it.
     TempDir scratch("ep_profile_nobody", "/tmp");
     ASSERT_NE(scratch.Path(), "");
-    std::string dir = scratch.Path();
+    const std::string& dir = scratch.Path();
     ASSERT_EQ(chown(dir.c_str(), uid, gid), 0);
     std::string theirs = dir + "/theirs.ini", roots = dir + "/root.ini";
     std::string group = dir + "/group.ini";

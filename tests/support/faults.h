@@ -21,8 +21,7 @@
 // again at the end of the scope.
 class SmallTmpfs {
   public:
-    explicit SmallTmpfs(const char* size = "256k") {
-        dir_ = MakeTempDir("ep-tmpfs", "/tmp");
+    explicit SmallTmpfs(const char* size = "256k") : dir_(MakeTempDir("ep-tmpfs", "/tmp")) {
         if (dir_.empty())
             return;
         std::string options = std::string("size=") + size + ",mode=0755";

@@ -64,7 +64,7 @@ bool CopyFileTo(const std::string& from, const std::string& to) {
 }
 
 bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
-    const struct timespec pause = {0, 20 * 1000 * 1000};
+    const struct timespec pause = {0, 20000000L};
     for (int waited = 0;; waited += 20) {
         std::string stat;
         if (!ReadBytes("/proc/" + std::to_string(pid) + "/stat", stat))
