@@ -14,6 +14,7 @@
 // failure ends the program with status 1. Missed speed targets are printed,
 // never turned into the exit status.
 #include "alloc_count.h"
+#include "host/host_io.h"
 #include "host/module_loader.h"
 
 #include <dirent.h>
@@ -74,7 +75,8 @@ void Cleanup();
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != (ssize_t)bytes.size() || close(fd) != 0)
+    bool written = fd >= 0 && WriteAll(fd, bytes.data(), bytes.size());
+    if (fd < 0 || close(fd) != 0 || !written)
         Fail("cannot write %s", path.c_str());
 }
 

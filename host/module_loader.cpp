@@ -11,19 +11,32 @@ template <typename T> static T Entry(void* module, const char* name) {
 }
 
 bool LoadPluginModule(const std::string& path, PluginModule& module, std::string& error) {
-    module.handle = OpenModule(path, error);
-    if (module.handle == nullptr)
+    module = PluginModule();
+    void* handle = OpenModule(path, error);
+    if (handle == nullptr)
         return false;
-    module.onInstall = Entry<decltype(&OnInstall)>(module.handle, "OnInstall");
-    module.onCall = Entry<decltype(&OnCall)>(module.handle, "OnCall");
-    module.onSettings = Entry<decltype(&OnSettings)>(module.handle, "OnSettings");
-    const char* missing = !module.onInstall    ? "OnInstall"
-                          : !module.onCall     ? "OnCall"
-                          : !module.onSettings ? "OnSettings"
-                                               : nullptr;
+    auto onInstall = Entry<decltype(&OnInstall)>(handle, "OnInstall");
+    auto onCall = Entry<decltype(&OnCall)>(handle, "OnCall");
+    auto onSettings = Entry<decltype(&OnSettings)>(handle, "OnSettings");
+    const char* missing = !onInstall    ? "OnInstall"
+                          : !onCall     ? "OnCall"
+                          : !onSettings ? "OnSettings"
+                                        : nullptr;
     if (missing != nullptr) {
         error = "module '" + path + "' has no entry point " + missing;
+        CloseModule(handle);
         return false;
     }
+    module.path = path;
+    module.handle = handle;
+    module.onInstall = onInstall;
+    module.onCall = onCall;
+    module.onSettings = onSettings;
     return true;
+}
+
+void FreePluginModule(PluginModule& module) {
+    if (module.handle != nullptr)
+        CloseModule(module.handle);
+    module = PluginModule();
 }

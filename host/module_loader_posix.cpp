@@ -1,14 +1,14 @@
 // Loading a module and reading its version record on Linux: dlopen, dlsym
-// and the ELF note that carries the record.
+// and the ELF note that carries the record, found with dl_iterate_phdr.
 #include "module_loader.h"
 
-#include <fstream>
 #include <sstream>
 #include <stdint.h>
 #include <string.h>
 
 #include <dlfcn.h>
 #include <elf.h>
+#include <link.h>
 #include <unistd.h>
 
 const char* ModuleFileName() {
@@ -39,41 +39,68 @@ void* FindEntry(void* module, const char* name) {
     return dlsym(module, name);
 }
 
+void CloseModule(void* module) {
+    dlclose(module);
+}
+
 // The version record travels in the module as an ELF note of the packaging
-// metadata convention: owner "FDO", type 0xcafe1a7e, a JSON object.
-static bool FindPackageNote(const std::string& image, std::string& json) {
-    if (image.size() < sizeof(Elf64_Ehdr) || memcmp(image.data(), ELFMAG, SELFMAG) != 0 ||
-        image[EI_CLASS] != ELFCLASS64)
-        return false;
-    Elf64_Ehdr header;
-    memcpy(&header, image.data(), sizeof header);
-    for (unsigned i = 0; i < header.e_phnum; i++) {
-        Elf64_Phdr segment;
-        size_t at = header.e_phoff + (size_t)i * header.e_phentsize;
-        if (at + sizeof segment > image.size())
-            return false;
-        memcpy(&segment, image.data() + at, sizeof segment);
-        if (segment.p_type != PT_NOTE || segment.p_offset + segment.p_filesz > image.size())
-            continue;
-        size_t offset = segment.p_offset;
-        size_t end = segment.p_offset + segment.p_filesz;
-        while (offset + 12 <= end) {
-            uint32_t fields[3];
-            memcpy(fields, image.data() + offset, sizeof fields);
-            size_t name = offset + 12;
-            size_t desc = name + ((fields[0] + 3) & ~3u);
-            size_t next = desc + ((fields[1] + 3) & ~3u);
-            if (next > end)
-                break;
-            if (fields[2] == 0xcafe1a7e && fields[0] == 4 &&
-                memcmp(image.data() + name, "FDO", 4) == 0) {
-                json.assign(image.data() + desc, strnlen(image.data() + desc, fields[1]));
-                return true;
-            }
-            offset = next;
-        }
+// metadata convention: owner "FDO", type 0xcafe1a7e, a JSON object. It is read
+// from the module as it is loaded, in the PT_NOTE segments of the loaded
+// object that holds the given address, so ELF32 and ELF64 modules alike.
+struct NoteSearch {
+    uintptr_t address; // inside the module: one of its entry points
+    bool found;
+    std::string json;
+};
+
+// Whether a loaded segment of the object holds the address.
+static bool HoldsAddress(const struct dl_phdr_info* info, uintptr_t address) {
+    for (unsigned i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+        if (segment.p_type == PT_LOAD && address >= start && address - start < segment.p_memsz)
+            return true;
     }
     return false;
+}
+
+// The notes of one PT_NOTE segment: each a header, the owner's name and the
+// description, both padded to the segment's alignment (4, or 8 for notes
+// laid out so).
+static bool FindPackageNote(const char* notes, size_t size, size_t alignment, std::string& json) {
+    size_t offset = 0;
+    while (offset + sizeof(ElfW(Nhdr)) <= size) {
+        ElfW(Nhdr) header;
+        memcpy(&header, notes + offset, sizeof header);
+        size_t name = offset + sizeof header;
+        size_t desc = name + ((header.n_namesz + alignment - 1) & ~(alignment - 1));
+        size_t next = desc + ((header.n_descsz + alignment - 1) & ~(alignment - 1));
+        if (next > size || desc + header.n_descsz > size)
+            break;
+        if (header.n_type == 0xcafe1a7e && header.n_namesz == 4 &&
+            memcmp(notes + name, "FDO", 4) == 0) {
+            json.assign(notes + desc, strnlen(notes + desc, header.n_descsz));
+            return true;
+        }
+        offset = next;
+    }
+    return false;
+}
+
+static int SearchObject(struct dl_phdr_info* info, size_t, void* data) {
+    NoteSearch& search = *static_cast<NoteSearch*>(data);
+    if (!HoldsAddress(info, search.address))
+        return 0;
+    for (unsigned i = 0; i < info->dlpi_phnum && !search.found; i++) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_NOTE)
+            continue;
+        const char* notes = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
+        size_t alignment = segment.p_align == 8 ? 8 : 4;
+        search.found = FindPackageNote(notes, segment.p_memsz, alignment, search.json);
+    }
+    // The object holding the address is the module: the search ends there.
+    return 1;
 }
 
 // The string value of a key in a flat JSON object without escapes.
@@ -87,13 +114,13 @@ static std::string JsonString(const std::string& json, const std::string& key) {
     return json.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
-bool ReadVersionRecord(const std::string& path, std::string& record, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    std::string json;
-    if (!file || !FindPackageNote(bytes.str(), json)) {
-        error = "module '" + path + "' has no version record";
+bool ReadVersionRecord(const PluginModule& module, std::string& record, std::string& error) {
+    NoteSearch search = {reinterpret_cast<uintptr_t>(module.onInstall), false, std::string()};
+    if (module.onInstall != nullptr)
+        dl_iterate_phdr(SearchObject, &search);
+    const std::string& json = search.json;
+    if (!search.found) {
+        error = "module '" + module.path + "' has no version record";
         return false;
     }
     std::ostringstream out;

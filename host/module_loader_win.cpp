@@ -32,7 +32,14 @@ void* FindEntry(void* module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
-bool ReadVersionRecord(const std::string& path, std::string& record, std::string& error) {
+void CloseModule(void* module) {
+    FreeLibrary(static_cast<HMODULE>(module));
+}
+
+// The version resource is read from the module's file, which the loaded
+// module keeps in place.
+bool ReadVersionRecord(const PluginModule& module, std::string& record, std::string& error) {
+    const std::string& path = module.path;
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
     if (size == 0) {

@@ -95,7 +95,7 @@ int CommandInfo(const Options& options) {
         return ExitUsage;
     std::string record;
     std::string error;
-    if (!ReadVersionRecord(options.module, record, error)) {
+    if (!ReadVersionRecord(Module, record, error)) {
         Say(error);
         return ExitUsage;
     }

@@ -1,18 +1,20 @@
 #!/bin/bash
 # Installs what the build, the tests and the demo need, where it is missing:
-# the native tool chain and libraries, mingw-w64 for the Windows modules,
-# Wine (64- and 32-bit) and Xvfb to run them, tmux for the terminal dialog's
-# tests, vim and Emacs for the editors' tests, clang with its sanitizer and
-# fuzzer runtimes for the fuzz targets, and clang-format, shellcheck,
-# clang-tidy and cppcheck for the lint stage. Run as root on a Debian
-# machine; does nothing when all is there. Messages go to standard error;
-# standard output carries only the environment lines that Wine runs need (see
-# enable-wine32.sh).
+# the native tool chain and libraries (and g++ for 32-bit programs), mingw-w64
+# for the Windows modules, Wine (64- and 32-bit) and Xvfb to run them, tmux
+# for the terminal dialog's tests, vim and Emacs for the editors' tests,
+# clang with its sanitizer and fuzzer runtimes for the fuzz targets, and
+# clang-format, shellcheck, clang-tidy and cppcheck for the lint stage. Run
+# as root on a Debian machine; does nothing when all is there. Messages go
+# to standard error; standard output carries only the environment lines that
+# Wine runs need (see enable-wine32.sh).
 #
 # usage: setup.sh [--native]   (--native: only what the Linux build needs)
 set -euo pipefail
 
 packages=(cmake make g++ binutils cpp python3 tmux libgtest-dev libncurses-dev)
+# 32-bit g++ for the test that reads the version note of an ELF32 module.
+packages+=(g++-multilib)
 # The editors whose filter commands the tests run plugin-host under; any
 # vim or Emacs already installed will do.
 command -v vim >/dev/null || packages+=(vim-nox)

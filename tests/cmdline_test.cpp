@@ -5,6 +5,7 @@
 // Natively the splitter is also checked directly.
 #include "cmdline_cases.h"
 #include "cmdline_run.h"
+#include "support/test_system.h"
 
 #include <gtest/gtest.h>
 
@@ -43,40 +44,30 @@ TEST(CommandLine, EveryCaseReachesTheStartedProgram) {
 // directory of their own at the front of PATH while the copies exist.
 class ProgramCopies {
   public:
-    ProgramCopies() {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        directory_ = std::string(temp) + "ep-start-" + std::to_string(ProcessId());
+    ProgramCopies() : directory_(MakeTempDir("ep-start")) {
         const std::string programs[] = {std::string("argdump") + ProgramSuffix,
                                         std::string("arg dump") + ProgramSuffix,
                                         std::string("arg --child") + ProgramSuffix, "exeonly.exe"};
-        EXPECT_TRUE(MakeDirectory(directory_));
+        EXPECT_NE(directory_, "");
         for (const std::string& name : programs) {
-            files_.push_back(directory_ + Separator + name);
-            EXPECT_TRUE(CopySelf(files_.back())) << files_.back();
+            std::string file = PathJoin(directory_, name);
+            EXPECT_TRUE(CopySelf(file)) << file;
         }
         const char* path = getenv("PATH");
         path_ = path != nullptr ? path : "";
-        SetPath(directory_ + PathSeparator + path_);
+        SetPath(directory_ + ListSeparator + path_);
     }
     ~ProgramCopies() {
         SetPath(path_);
-        for (const std::string& file : files_)
-            DeleteFileA(file.c_str());
-        RemoveDir(directory_);
+        if (!directory_.empty())
+            RemoveTree(directory_);
     }
     ProgramCopies(const ProgramCopies&) = delete;
     ProgramCopies& operator=(const ProgramCopies&) = delete;
 
   private:
 #ifdef _WIN32
-    static constexpr char Separator = '\\', PathSeparator = ';';
-    static unsigned long ProcessId() {
-        return GetCurrentProcessId();
-    }
-    static bool MakeDirectory(const std::string& path) {
-        return CreateDirectoryA(path.c_str(), nullptr) != 0;
-    }
+    static constexpr char ListSeparator = ';';
     static bool CopySelf(const std::string& to) {
         return CopyFileA(SelfPath(), to.c_str(), FALSE) != 0;
     }
@@ -84,17 +75,8 @@ class ProgramCopies {
     static void SetPath(const std::string& value) {
         SetEnvironmentVariableA("PATH", value.c_str());
     }
-    static void RemoveDir(const std::string& path) {
-        RemoveDirectoryA(path.c_str());
-    }
 #else
-    static constexpr char Separator = '/', PathSeparator = ':';
-    static unsigned long ProcessId() {
-        return (unsigned long)getpid();
-    }
-    static bool MakeDirectory(const std::string& path) {
-        return mkdir(path.c_str(), 0755) == 0;
-    }
+    static constexpr char ListSeparator = ':';
     static bool CopySelf(const std::string& to) {
         std::ifstream in(SelfPath(), std::ios::binary);
         std::ofstream out(to, std::ios::binary);
@@ -105,13 +87,9 @@ class ProgramCopies {
     static void SetPath(const std::string& value) {
         setenv("PATH", value.c_str(), 1);
     }
-    static void RemoveDir(const std::string& path) {
-        rmdir(path.c_str());
-    }
 #endif
     std::string directory_;
     std::string path_;
-    std::vector<std::string> files_;
 };
 
 // Finding the program follows CreateProcessA's own rule, not the split of

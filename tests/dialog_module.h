@@ -1,8 +1,11 @@
 // The Windows dialog tests work on their own copy of the module in a fresh
-// temporary directory, so that each has a settings file of its own.
+// temporary directory, so that each has a settings file of its own. The copy
+// is loaded with the host's module loader.
 #pragma once
 
 #include "child.h"
+#include "host/module_loader.h"
+#include "support/test_system.h"
 
 #include <windows.h>
 
@@ -12,36 +15,32 @@ struct ModuleCopy {
     std::string directory;
     std::string path;
     std::string settings; // the module's path with ".ini" for its extension
-    HMODULE module = nullptr;
+    PluginModule plugin;
 
     // Copies the module built beside this test program into a new directory
     // in base (the temporary directory when empty) and loads it.
     bool Load(const std::string& base = "") {
-        static int count = 0;
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        std::string parent = base.empty() ? std::string(temp) : base + "\\";
-        directory = parent + "ep-dialog-" + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(++count);
-        std::string self = SelfPath();
-        std::string built = self.substr(0, self.find_last_of("\\/") + 1) + EP_MODULE_NAME;
-        path = directory + "\\" + EP_MODULE_NAME;
-        settings = path.substr(0, path.find_last_of('.')) + ".ini";
-        CreateDirectoryA(directory.c_str(), nullptr);
-        if (!CopyFileA(built.c_str(), path.c_str(), FALSE))
+        directory = MakeTempDir("ep-dialog", base);
+        if (directory.empty())
             return false;
-        module = LoadLibraryA(path.c_str());
-        return module != nullptr;
+        std::string self = SelfPath();
+        std::string built = self.substr(0, self.find_last_of("\\/") + 1) + ModuleFileName();
+        path = PathJoin(directory, ModuleFileName());
+        settings = path.substr(0, path.find_last_of('.')) + ".ini";
+        std::string error;
+        return CopyFileTo(built, path) && LoadPluginModule(path, plugin, error);
+    }
+
+    // The loaded module, for its resources.
+    HMODULE Module() const {
+        return static_cast<HMODULE>(plugin.handle);
     }
 
     ~ModuleCopy() {
-        if (module != nullptr)
-            FreeLibrary(module);
-        SetFileAttributesA(settings.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(settings.c_str());
-        DeleteFileA((settings + ".new").c_str());
-        DeleteFileA(path.c_str());
-        RemoveDirectoryA(directory.c_str());
+        FreePluginModule(plugin);
+        // The settings file and its sibling copy, read-only ones too.
+        if (!directory.empty())
+            RemoveTree(directory);
     }
 
     ModuleCopy() = default;

@@ -80,8 +80,8 @@ bool LoadTemplate(Template& result) {
     static ModuleCopy copy;
     if (!copy.Load())
         return false;
-    HRSRC found = FindResourceA(copy.module, MAKEINTRESOURCEA(101), (LPCSTR)RT_DIALOG);
-    const void* data = found ? LockResource(LoadResource(copy.module, found)) : nullptr;
+    HRSRC found = FindResourceA(copy.Module(), MAKEINTRESOURCEA(101), (LPCSTR)RT_DIALOG);
+    const void* data = found ? LockResource(LoadResource(copy.Module(), found)) : nullptr;
     if (data == nullptr)
         return false;
     Reader read{(const WORD*)data};

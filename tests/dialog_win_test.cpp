@@ -6,9 +6,10 @@
 #include "dialog_module.h"
 #include "plugin.h"
 
+#include <gdiplus.h>
+
 #include <gtest/gtest.h>
 
-#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -36,55 +37,27 @@ std::string FieldText(HWND dialog, int id) {
     return text;
 }
 
-// Writes the pixels of a 24-bit top-down DIB as a PNG with stored (not
-// compressed) deflate blocks.
-void Put32(std::string& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += (char)(value >> shift);
-}
-
-void PutChunk(std::string& out, const char* type, const std::string& data) {
-    std::string body = type + data;
-    uint32_t crc = 0xFFFFFFFF;
-    for (unsigned char byte : body) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; bit++)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    Put32(out, (uint32_t)data.size());
-    out += body;
-    Put32(out, ~crc);
-}
-
-bool SavePng(const char* path, int width, int height, const unsigned char* bgr, int stride) {
-    std::string raw;
-    for (int y = 0; y < height; y++) {
-        raw += '\0';
-        for (int x = 0; x < width; x++) {
-            const unsigned char* pixel = bgr + (ptrdiff_t)y * stride + (ptrdiff_t)x * 3;
-            raw += {(char)pixel[2], (char)pixel[1], (char)pixel[0]};
-        }
-    }
-    std::string zlib = "\x78\x01";
-    uint32_t a = 1, b = 0;
-    for (size_t at = 0; at < raw.size(); at += 65535) {
-        size_t length = raw.size() - at < 65535 ? raw.size() - at : 65535;
-        zlib += {(char)(at + length == raw.size()), (char)length, (char)(length >> 8),
-                 (char)~length, (char)(~length >> 8)};
-        zlib += raw.substr(at, length);
-    }
-    for (unsigned char byte : raw)
-        a = (a + byte) % 65521, b = (b + a) % 65521;
-    Put32(zlib, b << 16 | a);
-    std::string header, png = "\x89PNG\r\n\x1a\n";
-    Put32(header, (uint32_t)width);
-    Put32(header, (uint32_t)height);
-    header += {8, 2, 0, 0, 0};
-    PutChunk(png, "IHDR", header);
-    PutChunk(png, "IDAT", zlib);
-    PutChunk(png, "IEND", "");
-    std::ofstream(path, std::ios::binary) << png;
-    return true;
+// Saves a bitmap (not selected into any device context) as a PNG file with
+// GDI+'s PNG encoder.
+bool SavePng(HBITMAP bitmap, const char* path) {
+    // The PNG encoder's class id, as GDI+ lists it among its image encoders.
+    static const CLSID PngEncoder = {
+        0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0)
+        return false;
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
+        return false;
+    Gdiplus::GpBitmap* image = nullptr;
+    bool saved =
+        Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Gdiplus::Ok &&
+        Gdiplus::DllExports::GdipSaveImageToFile(image, wide, &PngEncoder, nullptr) == Gdiplus::Ok;
+    if (image != nullptr)
+        Gdiplus::DllExports::GdipDisposeImage(image);
+    Gdiplus::GdiplusShutdown(token);
+    return saved;
 }
 
 // Copies the dialog's window, as the screen shows it, into a PNG.
@@ -102,9 +75,8 @@ bool SaveScreenshot(HWND window, const char* path) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     bool copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
-    bool saved =
-        copied && SavePng(path, width, height, (const unsigned char*)bits, (width * 3 + 3) & ~3);
     SelectObject(memory, old);
+    bool saved = copied && SavePng(bitmap, path);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
@@ -137,7 +109,7 @@ LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 int RunSettings(const ModuleCopy& copy, Plan& plan) {
-    auto onSettings = (int32_t(WINAPI*)(void))(void*)GetProcAddress(copy.module, "OnSettings");
+    auto onSettings = copy.plugin.onSettings;
     if (onSettings == nullptr)
         return -100;
     Current = &plan;
@@ -285,8 +257,8 @@ TEST(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
     ASSERT_TRUE(copy.Load());
     WriteFile(copy.settings, Canonical);
     ASSERT_TRUE(SetFileAttributesA(copy.settings.c_str(), FILE_ATTRIBUTE_READONLY));
-    auto onInstall = (decltype(&OnInstall))(void*)GetProcAddress(copy.module, "OnInstall");
-    auto onCall = (decltype(&OnCall))(void*)GetProcAddress(copy.module, "OnCall");
+    auto onInstall = copy.plugin.onInstall;
+    auto onCall = copy.plugin.onCall;
     ASSERT_TRUE(onInstall != nullptr && onCall != nullptr);
     static HostContext host;
     memset(&host, 0, sizeof host);

@@ -4,6 +4,8 @@
 // after them are the Linux layer's own: owners, links, other file systems.
 #include <windows.h>
 
+#include "support/test_system.h"
+
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -11,9 +13,7 @@
 
 #include <string>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
+#ifndef _WIN32
 #include "support/faults.h"
 
 #include <sys/stat.h>
@@ -25,32 +25,11 @@ namespace {
 // A fresh directory for one test, removed with what is left in it.
 class Scratch {
   public:
-    Scratch() {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        static int count = 0;
-        dir_ = std::string(temp) + "ep-paths-" + std::to_string(++count) + "-" +
-#ifdef _WIN32
-               std::to_string(GetCurrentProcessId());
-        _mkdir(dir_.c_str());
-        dir_ += "\\";
-#else
-               std::to_string(getpid());
-        mkdir(dir_.c_str(), 0700);
-        dir_ += "/";
-#endif
-    }
+    Scratch() : dir_(MakeTempDir("ep-paths") + PathSeparator()) {}
     ~Scratch() {
-        for (const char* name : {"a", "b", "c", "d", "sub"}) {
+        for (const char* name : {"a", "b", "c", "d", "sub"})
             MakeWritable(Path(name));
-            DeleteFileA(Path(name).c_str());
-            remove(Path(name).c_str());
-        }
-        std::string dir = dir_.substr(0, dir_.size() - 1);
-        remove(dir.c_str());
-#ifdef _WIN32
-        _rmdir(dir.c_str());
-#endif
+        RemoveTree(dir_.substr(0, dir_.size() - 1));
     }
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;

@@ -3,6 +3,7 @@
 // wait behaves. The exact error numbers and the descriptor and signal checks
 // are the Linux layer's; the rest holds on every target.
 #include "cmdline_run.h"
+#include "support/test_system.h"
 
 #include <gtest/gtest.h>
 
@@ -289,10 +290,12 @@ TEST(Process, ProgramIsLookedUpInPathWithoutShellFallback) {
     std::string self = SelfPath();
     std::string dir = self.substr(0, self.rfind('/')), name = self.substr(self.rfind('/') + 1);
     std::string line = name + " --child echo-args found";
-    char denied[] = "/tmp/ept-denied-XXXXXX", noHeader[] = "/tmp/ept-noheader-XXXXXX";
-    ASSERT_TRUE(mkdtemp(denied) && mkdtemp(noHeader));
-    std::string deniedFile = std::string(denied) + "/" + name;
-    std::string noHeaderFile = std::string(noHeader) + "/" + name;
+    TempDir deniedDir("ept-denied", "/tmp"), noHeaderDir("ept-noheader", "/tmp");
+    ASSERT_TRUE(!deniedDir.Path().empty() && !noHeaderDir.Path().empty());
+    const std::string& denied = deniedDir.Path();
+    const std::string& noHeader = noHeaderDir.Path();
+    std::string deniedFile = denied + "/" + name;
+    std::string noHeaderFile = noHeader + "/" + name;
     close(open(deniedFile.c_str(), O_CREAT | O_WRONLY, 0600));
     close(open(noHeaderFile.c_str(), O_CREAT | O_WRONLY, 0700));
     std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
@@ -311,10 +314,6 @@ TEST(Process, ProgramIsLookedUpInPathWithoutShellFallback) {
 
     ASSERT_EQ(0, chdir(savedDir));
     setenv("PATH", savedPath.c_str(), 1);
-    unlink(deniedFile.c_str());
-    unlink(noHeaderFile.c_str());
-    rmdir(denied);
-    rmdir(noHeader);
 }
 
 TEST(Process, LineLimitAndRefusedArguments) {

@@ -2,6 +2,7 @@
 // cases run over our platform layer; built with mingw-w64 they run over the
 // Windows functions (Wine), with the same table.
 #include "profile_cases.h"
+#include "support/test_system.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +13,7 @@
 #include <string.h>
 #include <string>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
+#ifndef _WIN32
 #include <dirent.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -44,31 +43,17 @@ const char* Expected(const char* expected, const char* wine) {
 // A fresh directory per test program; Windows takes full paths only.
 std::string Dir() {
     static std::string dir;
-    if (dir.empty()) {
-#ifdef _WIN32
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        dir = std::string(temp) + "ep_profile_" + std::to_string(GetCurrentProcessId());
-        _mkdir(dir.c_str());
-        dir += "\\";
-#else
-        char temp[] = "/tmp/ep_profile_XXXXXX";
-        dir = std::string(mkdtemp(temp)) + "/";
-#endif
-    }
+    if (dir.empty())
+        dir = MakeTempDir("ep_profile") + PathSeparator();
     return dir;
 }
 
-// Removes the (by then empty) directory when the program ends.
+// Removes the directory and what is left in it when the program ends.
 class RemoveDir : public testing::Environment {
     void TearDown() override {
         std::string dir = Dir();
         dir.pop_back();
-#ifdef _WIN32
-        _rmdir(dir.c_str());
-#else
-        rmdir(dir.c_str());
-#endif
+        RemoveTree(dir);
     }
 };
 testing::Environment* const Cleanup = testing::AddGlobalTestEnvironment(new RemoveDir);
@@ -437,9 +422,9 @@ TEST(ProfileWrite, OwnerGroupAndModeAreKept) {
     gid_t gid;
     ASSERT_TRUE(NobodyIds(&uid, &gid));
     // A directory of nobody's own, where nobody can reach it.
-    char pattern[] = "/tmp/ep_profile_nobody_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string dir = pattern;
+    TempDir scratch("ep_profile_nobody", "/tmp");
+    ASSERT_NE(scratch.Path(), "");
+    const std::string& dir = scratch.Path();
     ASSERT_EQ(chown(dir.c_str(), uid, gid), 0);
     std::string theirs = dir + "/theirs.ini", roots = dir + "/root.ini";
     std::string group = dir + "/group.ini";
@@ -478,9 +463,6 @@ TEST(ProfileWrite, OwnerGroupAndModeAreKept) {
     EXPECT_EQ(info.st_uid, 0u);
     for (const std::string& name : {theirs, roots, group})
         EXPECT_FALSE(LockLeft(name)) << name;
-    for (const std::string& name : {theirs, roots, group})
-        unlink(name.c_str());
-    rmdir(dir.c_str());
 }
 
 // The layer reads a settings file whole, up to 1 MiB: a file at the bound is

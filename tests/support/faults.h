@@ -2,6 +2,8 @@
 // filled to the last byte, and a child process that runs as nobody.
 #pragma once
 
+#include "test_system.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -19,11 +21,9 @@
 // again at the end of the scope.
 class SmallTmpfs {
   public:
-    explicit SmallTmpfs(const char* size = "256k") {
-        char pattern[] = "/tmp/ep-tmpfs-XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
+    explicit SmallTmpfs(const char* size = "256k") : dir_(MakeTempDir("ep-tmpfs", "/tmp")) {
+        if (dir_.empty())
             return;
-        dir_ = pattern;
         std::string options = std::string("size=") + size + ",mode=0755";
         mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, options.c_str()) == 0;
         error_ = mounted_ ? 0 : errno;

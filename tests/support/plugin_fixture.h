@@ -4,7 +4,9 @@
 // plug-in shows, captured and dismissed.
 #pragma once
 
+#include "host/module_loader.h"
 #include "plugin.h"
+#include "test_system.h"
 
 #include <functional>
 #include <string>
@@ -33,20 +35,6 @@ struct FakeHost {
     void SetText(const char* field, const std::string& value);
 };
 
-// Platform services for tests.
-std::string MakeTempDir();
-void RemoveTree(const std::string& path);
-std::string PathJoin(const std::string& dir, const std::string& name);
-char PathSeparator();
-bool WriteBytes(const std::string& path, const std::string& bytes);
-bool ReadBytes(const std::string& path, std::string& bytes);
-bool FileExists(const std::string& path);
-std::vector<std::string> ListDir(const std::string& dir);
-std::string CurrentDir();
-// Whether the process with this id has ended within the time given; a
-// zombie has ended (here the first process may reap no orphans).
-bool ProcessEndsWithin(unsigned long pid, int milliseconds);
-
 // The module loaded from a private directory.
 class LoadedPlugin {
   public:
@@ -68,11 +56,7 @@ class LoadedPlugin {
 
   private:
     std::string dir_;
-    std::string module_;
-    void* handle_ = nullptr;
-    decltype(&OnInstall) onInstall_ = nullptr;
-    decltype(&OnCall) onCall_ = nullptr;
-    decltype(&OnSettings) onSettings_ = nullptr;
+    PluginModule module_;
 };
 
 // The settings file's text with the two keys.
@@ -80,3 +64,11 @@ std::string SettingsText(const std::string& workingDirectory, const std::string&
 
 // The test program itself, quoted, for command lines.
 std::string QuotedSelf();
+
+// --- Per platform (plugin_fixture_*.cpp) -------------------------------------
+
+// Runs call with the message boxes it shows captured and dismissed. Where
+// boxes have an owner (Windows), the host's OwnerWindow is set first; dir is
+// the module's directory, which the capture may use.
+std::vector<Box> CaptureBoxes(HostContext& context, const std::string& dir,
+                              const std::function<void()>& call);

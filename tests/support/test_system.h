@@ -1,0 +1,60 @@
+// What the tests need from the system beyond the operations they test:
+// temporary directories, files by name and processes. Implemented once per
+// platform (test_system_posix.cpp, test_system_win.cpp, chosen by CMake) over the
+// system's own calls, never over the platform layer under test; the
+// platform-free part is test_system.cpp. Linked into every test program as the
+// ep_test_support library.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A new, empty directory of this process's own, named after prefix, in base
+// (the system's temporary directory when base is empty: TMPDIR or /tmp on
+// Linux, GetTempPathA's on Windows). Its path, without a trailing separator,
+// or "" when none could be made.
+std::string MakeTempDir(const char* prefix = "ep-test", const std::string& base = "");
+
+// Removes a directory and everything in it, read-only files too.
+void RemoveTree(const std::string& path);
+
+// A temporary directory for the length of a scope: made by MakeTempDir,
+// removed with RemoveTree at the end.
+class TempDir {
+  public:
+    explicit TempDir(const char* prefix = "ep-test", const std::string& base = "")
+        : path_(MakeTempDir(prefix, base)) {}
+    ~TempDir() {
+        if (!path_.empty())
+            RemoveTree(path_);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // Empty when the directory could not be made.
+    const std::string& Path() const {
+        return path_;
+    }
+    // The path of an entry: the directory, a separator and the name.
+    std::string Join(const std::string& name) const;
+
+  private:
+    std::string path_;
+};
+
+char PathSeparator();
+std::string PathJoin(const std::string& dir, const std::string& name);
+bool WriteBytes(const std::string& path, const std::string& bytes);
+bool ReadBytes(const std::string& path, std::string& bytes);
+bool FileExists(const std::string& path);
+std::vector<std::string> ListDir(const std::string& dir);
+std::string CurrentDir();
+
+// Copies a file to a new name (which must not exist). Under a file-size limit
+// smaller than the file (EP_FILE_SIZE_LIMIT set, on Windows) the copy is a
+// hard link instead.
+bool CopyFileTo(const std::string& from, const std::string& to);
+
+// Whether the process with this id has ended within the time given; a
+// zombie has ended (here the first process may reap no orphans).
+bool ProcessEndsWithin(unsigned long pid, int milliseconds);
