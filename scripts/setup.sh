@@ -30,6 +30,18 @@ else
     )
 fi
 
+# apt_update: the package lists, with a few tries, since a mirror in the
+# middle of a sync serves lists of the wrong size for a while.
+apt_update() {
+    local try
+    for try in 1 2 3; do
+        apt-get -o Acquire::Retries=3 update -qq >&2 && return 0
+        echo "setup: apt-get update failed (try $try of 3)" >&2
+        [ "$try" -eq 3 ] || sleep $((try * 10))
+    done
+    return 1
+}
+
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
@@ -47,8 +59,21 @@ if [ ${#missing[@]} -gt 0 ]; then
         dpkg --add-architecture i386
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+    install=(apt-get install -y -qq --no-install-recommends "${missing[@]}")
+    if apt_update; then
+        "${install[@]}" >&2
+    elif ! "${install[@]}" >&2; then
+        # A list that could not be fetched leaves the archives out of step:
+        # seen with the security archive's i386 list, after which its amd64
+        # versions match no i386 one and the 32-bit packages cannot be
+        # installed. The main archive alone is consistent: install from it,
+        # with the security archive's versions pinned away.
+        echo "setup: installing again with the security archive pinned away" >&2
+        preferences=$(mktemp)
+        trap 'rm -f "$preferences"' EXIT
+        printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: -1\n' >"$preferences"
+        apt-get -o "Dir::Etc::Preferences=$preferences" "${install[@]:1}" >&2
+    fi
 fi
 
 # 32-bit Windows programs need a 32-bit Wine loader that this machine can run.
