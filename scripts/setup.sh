@@ -42,6 +42,11 @@ apt_update() {
     return 1
 }
 
+# apt_install [APT-OPTION...]: the missing packages.
+apt_install() {
+    apt-get "$@" install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
+
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
@@ -59,10 +64,9 @@ if [ ${#missing[@]} -gt 0 ]; then
         dpkg --add-architecture i386
     fi
     export DEBIAN_FRONTEND=noninteractive
-    install=(apt-get install -y -qq --no-install-recommends "${missing[@]}")
     if apt_update; then
-        "${install[@]}" >&2
-    elif ! "${install[@]}" >&2; then
+        apt_install
+    elif ! apt_install; then
         # A list that could not be fetched leaves the archives out of step:
         # seen with the security archive's i386 list, after which its amd64
         # versions match no i386 one and the 32-bit packages cannot be
@@ -72,7 +76,7 @@ if [ ${#missing[@]} -gt 0 ]; then
         preferences=$(mktemp)
         trap 'rm -f "$preferences"' EXIT
         printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: -1\n' >"$preferences"
-        apt-get -o "Dir::Etc::Preferences=$preferences" "${install[@]:1}" >&2
+        apt_install -o "Dir::Etc::Preferences=$preferences"
     fi
 fi
 
