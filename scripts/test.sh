@@ -46,11 +46,11 @@ for preset in win64 win32; do
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "   creating the Wine prefix $WINEPREFIX"
         "$loader" wineboot -i >/dev/null 2>&1 || true
+        # wineboot leaves its server running, with a desktop made without a
+        # display: tests started meanwhile would get no message boxes. Wait
+        # for that server to end by itself (a few seconds).
+        wineserver -w >/dev/null 2>&1 || true
     fi
-    # wineboot leaves its server running, with a desktop made without a
-    # display: tests started meanwhile would get no message boxes. Wait for
-    # that server to end by itself (a few seconds).
-    wineserver -w >/dev/null 2>&1 || true
     # Where 32-bit Windows programs run under qemu-i386 (see
     # enable-wine32.sh), the emulator now and then crashes a process that
     # starts a thread: a failed 32-bit test gets one more try.
