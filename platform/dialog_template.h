@@ -23,6 +23,8 @@
 
 // Control styles.
 #define SS_LEFT 0x0L
+#define SS_NOPREFIX 0x80L
+#define SS_ENDELLIPSIS 0x4000L
 #define ES_AUTOHSCROLL 0x80L
 #define BS_PUSHBUTTON 0x0L
 #define BS_DEFPUSHBUTTON 0x1L

@@ -1,10 +1,11 @@
 // Files by handle and temporary names, with the meaning the Windows
 // operations have for the plug-in: GetTempPathA, GetTempFileNameA,
-// CreateFileA, ReadFile, WriteFile, SetFilePointer, FlushFileBuffers,
-// DeleteFileA; and Sleep. A file's handle is a slot of the handle table
-// (handles.cpp), which closes it through CloseFile. Every descriptor opened
-// here is close-on-exec and lies above the standard descriptors; a child
-// receives only what CreateProcessA places on its standard handles.
+// CreateFileA, ReadFile, WriteFile, SetFilePointer, GetFileSizeEx,
+// FlushFileBuffers, DeleteFileA; and Sleep and GetTickCount. A file's handle
+// is a slot of the handle table (handles.cpp), which closes it through
+// CloseFile. Every descriptor opened here is close-on-exec and lies above the
+// standard descriptors; a child receives only what CreateProcessA places on
+// its standard handles.
 #include "handles.h"
 
 #include "errors.h"
@@ -294,6 +295,27 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
     return (DWORD)(uint64_t)position;
 }
 
+// GetFileSizeEx: the size of the file behind a handle, as it is now (a
+// program may still be writing it). FALSE with ERROR_INVALID_HANDLE for a
+// handle that is no file, ERROR_INVALID_PARAMETER for a NULL result, or the
+// code of the failure.
+extern "C" BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+    HandleSlot* slot = LookupHandle(file, HANDLE_FILE);
+    if (slot == NULL)
+        return FALSE;
+    struct stat info;
+    if (size == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (fstat(slot->fd, &info) != 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return FALSE;
+    }
+    size->QuadPart = (long long)info.st_size;
+    return TRUE;
+}
+
 // FlushFileBuffers: writes a file's data and metadata through to the disk
 // (fsync). FALSE with ERROR_INVALID_HANDLE for a handle that is no file, or
 // the code of the failure (ERROR_DISK_FULL, ERROR_IO_DEVICE).
@@ -323,4 +345,14 @@ extern "C" void Sleep(DWORD milliseconds) {
     struct timespec rest = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
     while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
     }
+}
+
+// GetTickCount: milliseconds since some fixed point (the monotonic clock's),
+// wrapping around after about 49.7 days as on Windows; differences of two
+// readings taken less than that apart are right across the wrap.
+extern "C" DWORD GetTickCount(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (DWORD)((unsigned long long)now.tv_sec * 1000ULL +
+                   (unsigned long long)now.tv_nsec / 1000000ULL);
 }

@@ -10,7 +10,8 @@
 //   profile_write.cpp  WritePrivateProfileStringA
 //   files.cpp          files by handle and temporary names: GetTempPathA,
 //                      GetTempFileNameA, CreateFileA, ReadFile, WriteFile,
-//                      SetFilePointer, FlushFileBuffers, DeleteFileA; Sleep
+//                      SetFilePointer, GetFileSizeEx, FlushFileBuffers,
+//                      DeleteFileA; Sleep, GetTickCount
 //   paths.cpp          files by name: GetFileAttributesExA, CopyFileA,
 //                      MoveFileExA, ReplaceFileA; times:
 //                      GetSystemTimeAsFileTime, SetFileTime
@@ -21,6 +22,12 @@
 //   message.cpp        MessageBoxA, wsprintfA
 //   dialog.cpp         DialogBoxParamA and the dialog-item calls, in the
 //                      terminal
+//   window.cpp         the modeless progress window and its message loop:
+//                      CreateDialogParamA, DestroyWindow, ShowWindow,
+//                      EnableWindow, GetWindowRect, SetWindowPos,
+//                      GetDesktopWindow, PeekMessageA, TranslateMessage,
+//                      DispatchMessageA, IsDialogMessageA, PostQuitMessage,
+//                      MsgWaitForMultipleObjects
 // The families share the layer's own headers, which the plug-in never
 // includes: handles.h (the handle table), errors.h (errno to Windows codes),
 // files.h (whole writes, the lock beside a file), profile.h (the profile
@@ -52,6 +59,13 @@ typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
+typedef union {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    long long QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
@@ -198,6 +212,34 @@ typedef struct _PROCESS_INFORMATION {
 #define IDOK 1
 #define IDCANCEL 2
 
+// Windows and their messages.
+typedef struct {
+    LONG x;
+    LONG y;
+} POINT;
+typedef struct {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT, *LPRECT;
+typedef struct {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+#define WM_QUIT 0x0012
+#define PM_REMOVE 0x0001
+#define QS_ALLINPUT 0x04FF
+#define SW_HIDE 0
+#define SW_SHOW 5
+#define SWP_NOSIZE 0x0001
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+
 // Dialogs.
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
@@ -232,9 +274,11 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_AT
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPVOID overlapped);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL DeleteFileA(LPCSTR fileName);
 void Sleep(DWORD milliseconds);
+DWORD GetTickCount(void);
 
 // paths.cpp
 BOOL GetFileAttributesExA(LPCSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID information);
@@ -270,4 +314,21 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
 BOOL EndDialog(HWND dialog, INT_PTR result);
+
+// window.cpp
+HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC dialogProc,
+                        LPARAM initParam);
+BOOL DestroyWindow(HWND window);
+BOOL ShowWindow(HWND window, int command);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL GetWindowRect(HWND window, LPRECT rect);
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+HWND GetDesktopWindow(void);
+BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageA(const MSG* message);
+BOOL IsDialogMessageA(HWND dialog, LPMSG message);
+void PostQuitMessage(int exitCode);
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask);
 }

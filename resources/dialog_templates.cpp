@@ -4,15 +4,16 @@
 // that names a font; so does this table.
 #include <dialog_template.h>
 
+#include "progress_dialog.h"
 #include "settings_dialog.h"
 
-#define SETTINGS_ITEM(windowClass, text, id, x, y, cx, cy, style)                                  \
+#define TEMPLATE_ITEM(windowClass, text, id, x, y, cx, cy, style)                                  \
     {(WORD)(windowClass), (WORD)(id), text, x, y, cx, cy, (DWORD)(style)},
 
 // One "+1" per control, added to the 0 it follows: parentheses would break the
 // sum.
 // NOLINTNEXTLINE(bugprone-macro-parentheses)
-#define SETTINGS_COUNT_ITEM(windowClass, text, id, x, y, cx, cy, style) +1
+#define COUNT_ITEM(windowClass, text, id, x, y, cx, cy, style) +1
 
 const DialogTemplate ModuleDialogTemplates[] = {
     {IDD_SETTINGS,
@@ -24,12 +25,25 @@ const DialogTemplate ModuleDialogTemplates[] = {
      SETTINGS_DIALOG_CAPTION,
      SETTINGS_DIALOG_FONT_SIZE,
      SETTINGS_DIALOG_FONT_NAME,
-     0 SETTINGS_DIALOG_CONTROLS(SETTINGS_COUNT_ITEM),
-     {SETTINGS_DIALOG_CONTROLS(SETTINGS_ITEM)}},
+     0 SETTINGS_DIALOG_CONTROLS(COUNT_ITEM),
+     {SETTINGS_DIALOG_CONTROLS(TEMPLATE_ITEM)}},
+    {IDD_PROGRESS,
+     (DWORD)(PROGRESS_DIALOG_STYLE | DS_SETFONT),
+     PROGRESS_DIALOG_X,
+     PROGRESS_DIALOG_Y,
+     PROGRESS_DIALOG_WIDTH,
+     PROGRESS_DIALOG_HEIGHT,
+     PROGRESS_DIALOG_CAPTION,
+     PROGRESS_DIALOG_FONT_SIZE,
+     PROGRESS_DIALOG_FONT_NAME,
+     0 PROGRESS_DIALOG_CONTROLS(COUNT_ITEM),
+     {PROGRESS_DIALOG_CONTROLS(TEMPLATE_ITEM)}},
 };
 
 const int ModuleDialogTemplateCount =
     sizeof ModuleDialogTemplates / sizeof ModuleDialogTemplates[0];
 
-static_assert(0 SETTINGS_DIALOG_CONTROLS(SETTINGS_COUNT_ITEM) <= DIALOG_MAX_ITEMS,
+static_assert(0 SETTINGS_DIALOG_CONTROLS(COUNT_ITEM) <= DIALOG_MAX_ITEMS,
               "the settings dialog has more controls than a template holds");
+static_assert(0 PROGRESS_DIALOG_CONTROLS(COUNT_ITEM) <= DIALOG_MAX_ITEMS,
+              "the progress window has more controls than a template holds");

@@ -7,11 +7,6 @@
 
 #include "resource.h"
 
-// Class ordinals of the predefined control classes, as templates carry them.
-#define SETTINGS_CLASS_BUTTON 0x0080
-#define SETTINGS_CLASS_EDIT 0x0081
-#define SETTINGS_CLASS_STATIC 0x0082
-
 #define SETTINGS_DIALOG_X 0
 #define SETTINGS_DIALOG_Y 0
 #define SETTINGS_DIALOG_WIDTH 210
@@ -25,15 +20,15 @@
 // CONTROL(class, text, id, left, top, width, height, style) for a CONTROL
 // macro of the includer's choosing.
 #define SETTINGS_DIALOG_CONTROLS(CONTROL)                                                          \
-    CONTROL(SETTINGS_CLASS_STATIC, "&Working directory", -1, 6, 10, 56, 8,                         \
+    CONTROL(DIALOG_CLASS_STATIC, "&Working directory", -1, 6, 10, 56, 8,                           \
             WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT)                                            \
-    CONTROL(SETTINGS_CLASS_EDIT, "", IDC_WORKING_DIRECTORY, 67, 7, 138, 14,                        \
+    CONTROL(DIALOG_CLASS_EDIT, "", IDC_WORKING_DIRECTORY, 67, 7, 138, 14,                          \
             WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL)                       \
-    CONTROL(SETTINGS_CLASS_STATIC, "&Command line", -1, 7, 27, 45, 8,                              \
+    CONTROL(DIALOG_CLASS_STATIC, "&Command line", -1, 7, 27, 45, 8,                                \
             WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT)                                            \
-    CONTROL(SETTINGS_CLASS_EDIT, "", IDC_COMMAND_LINE, 67, 24, 138, 14,                            \
+    CONTROL(DIALOG_CLASS_EDIT, "", IDC_COMMAND_LINE, 67, 24, 138, 14,                              \
             WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL)                       \
-    CONTROL(SETTINGS_CLASS_BUTTON, "OK", IDOK, 82, 98, 50, 14,                                     \
+    CONTROL(DIALOG_CLASS_BUTTON, "OK", IDOK, 82, 98, 50, 14,                                       \
             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON)                                 \
-    CONTROL(SETTINGS_CLASS_BUTTON, "Cancel", IDCANCEL, 133, 98, 50, 14,                            \
+    CONTROL(DIALOG_CLASS_BUTTON, "Cancel", IDCANCEL, 133, 98, 50, 14,                              \
             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON)

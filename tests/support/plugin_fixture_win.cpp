@@ -11,16 +11,19 @@ namespace {
 std::vector<Box>* Captured = nullptr;
 HWND HostWindow = nullptr;
 
+// The caption of the run's progress window, which is a dialog too but no box.
+const char ProgressCaption[] = "Run external preprocessor plug-in";
+
 // Sees each message box as it is activated, records it and presses OK.
 LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && Captured != nullptr) {
         HWND box = reinterpret_cast<HWND>(wParam);
         char className[64] = {};
+        char text[2048] = {};
         GetClassNameA(box, className, sizeof className);
-        if (strcmp(className, "#32770") == 0) {
+        GetWindowTextA(box, text, sizeof text);
+        if (strcmp(className, "#32770") == 0 && strcmp(text, ProgressCaption) != 0) {
             Box seen;
-            char text[2048] = {};
-            GetWindowTextA(box, text, sizeof text);
             seen.caption = text;
             text[0] = '\0';
             GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
