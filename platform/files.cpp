@@ -53,14 +53,26 @@ static void CloseFile(HandleSlot* slot) {
     close(slot->fd);
 }
 
-// GetTempPathA: TMPDIR when set and not empty, otherwise /tmp, always with a
-// trailing "/". Returns the length without the terminator, or, when the
-// buffer is too small, the size needed including the terminator (the buffer
-// is then left alone), as Windows does.
+// GetTempPathA: the user's own temporary directory where there is one, as
+// Windows gives the user's own: TMPDIR when it is set and not empty; else
+// XDG_RUNTIME_DIR when it is an absolute path that names a directory (the
+// user's own, mode 0700, usually in memory), so that users who share /tmp
+// cannot take the run's temporary names there; else /tmp. A TMPDIR that
+// names no directory is given as it is: making a temporary name in it then
+// fails (ERROR_DIRECTORY), and the run says so. Always with a trailing "/".
+// Returns the length without the terminator, or, when the buffer is too
+// small, the size needed including the terminator (the buffer is then left
+// alone), as Windows does.
+// Differs from Windows: the directory comes from TMPDIR and XDG_RUNTIME_DIR,
+// not TMP, TEMP and USERPROFILE.
 extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
     const char* dir = getenv("TMPDIR");
-    if (dir == NULL || dir[0] == '\0')
-        dir = "/tmp";
+    if (dir == NULL || dir[0] == '\0') {
+        dir = getenv("XDG_RUNTIME_DIR");
+        struct stat info;
+        if (dir == NULL || dir[0] != '/' || stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
+            dir = "/tmp";
+    }
     size_t length = strlen(dir);
     int addSeparator = dir[length - 1] != '/';
     size_t total = length + (addSeparator ? 1 : 0);

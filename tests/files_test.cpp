@@ -11,6 +11,9 @@
 
 #ifndef _WIN32
 #include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 // The descriptors this process has open.
 static int OpenDescriptors() {
@@ -169,3 +172,92 @@ TEST(Files, FailuresGiveTheWindowsErrorCodes) {
         EXPECT_EQ(c.error, error) << c.path;
     }
 }
+
+#ifndef _WIN32
+
+// Sets or removes an environment variable for a scope, and puts it back.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        const char* old = getenv(name);
+        had_ = old != nullptr;
+        old_ = old ? old : "";
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
+
+static std::string TempPath() {
+    char buffer[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, buffer);
+    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : "<failed>";
+}
+
+// Without TMPDIR the user's own runtime directory holds the temporary files,
+// where others sharing /tmp cannot take their names; it must be an absolute
+// path to a directory, else /tmp is used.
+TEST(FilesTempPath, RuntimeDirectoryServesWhenTmpdirIsUnset) {
+    char made[] = "/tmp/ep-runtime-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    std::string runtime = made;
+    ScopedVariable tmpdir("TMPDIR", nullptr);
+    {
+        ScopedVariable xdg("XDG_RUNTIME_DIR", runtime.c_str());
+        EXPECT_EQ(TempPath(), runtime + "/");
+        char name[MAX_PATH];
+        UINT number = GetTempFileNameA(TempPath().c_str(), "se", 0, name);
+        EXPECT_NE(number, 0u);
+        EXPECT_EQ(std::string(name).rfind(runtime + "/se", 0), 0u) << name;
+        DeleteFileA(name);
+    }
+    {
+        ScopedVariable xdg("XDG_RUNTIME_DIR", (runtime + "/").c_str());
+        EXPECT_EQ(TempPath(), runtime + "/");
+        ScopedVariable set("TMPDIR", "/var/tmp");
+        EXPECT_EQ(TempPath(), "/var/tmp/") << "TMPDIR comes first";
+        ScopedVariable empty("TMPDIR", "");
+        EXPECT_EQ(TempPath(), runtime + "/") << "an empty TMPDIR counts as unset";
+    }
+    std::string file = runtime + "/plain";
+    FILE* f = fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    // Not absolute, no such directory, a file, empty, unset: /tmp.
+    std::string relative = runtime.substr(1), gone = runtime + "/gone";
+    for (const char* value :
+         {relative.c_str(), gone.c_str(), file.c_str(), "", (const char*)nullptr}) {
+        ScopedVariable xdg("XDG_RUNTIME_DIR", value);
+        EXPECT_EQ(TempPath(), "/tmp/") << (value ? value : "(unset)");
+    }
+    unlink(file.c_str());
+    rmdir(runtime.c_str());
+}
+
+// A buffer too small gets nothing; the size needed, terminator included, is
+// returned.
+TEST(FilesTempPath, SmallBufferGetsTheSizeNeeded) {
+    ScopedVariable tmpdir("TMPDIR", "/var/tmp");
+    char buffer[10];
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(GetTempPathA(9, buffer), 10u);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'x'));
+    EXPECT_EQ(GetTempPathA(10, buffer), 9u);
+    EXPECT_STREQ(buffer, "/var/tmp/");
+}
+
+#endif
