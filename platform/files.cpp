@@ -156,15 +156,19 @@ extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LP
 // (exclusive creation), CREATE_ALWAYS (created or emptied), OPEN_EXISTING and
 // OPEN_ALWAYS. New files get mode 0600; a symbolic link in the last component
 // is refused (ELOOP) rather than followed. Access GENERIC_READ and/or
-// GENERIC_WRITE. Differs from Windows: the share mode is not enforced, and the
-// descriptor stays close-on-exec whatever the security attributes ask; a
-// child receives a handle only as one of its standard handles
-// (CreateProcessA). Returns INVALID_HANDLE_VALUE on failure, with the code
-// Windows gives: ERROR_FILE_NOT_FOUND for a missing file, ERROR_PATH_NOT_FOUND
-// for a missing directory on the way (for the dispositions that create, a
-// missing entry can only be a directory), ERROR_FILE_EXISTS for CREATE_NEW
-// over an existing file, ERROR_ACCESS_DENIED for a directory or a file that
-// may not be opened so, ERROR_CANT_RESOLVE_FILENAME for a symbolic link.
+// GENERIC_WRITE. Anything but a regular file (a FIFO, a device, a socket, a
+// directory) is refused, and never opened in a way that could wait: a FIFO
+// with nobody at its other end fails at once. Differs from Windows: the
+// share mode is not enforced, and the descriptor stays close-on-exec
+// whatever the security attributes ask; a child receives a handle only as
+// one of its standard handles (CreateProcessA); Windows opens some devices
+// (a pipe, a console) by name. Returns INVALID_HANDLE_VALUE on failure, with
+// the code Windows gives: ERROR_FILE_NOT_FOUND for a missing file,
+// ERROR_PATH_NOT_FOUND for a missing directory on the way (for the
+// dispositions that create, a missing entry can only be a directory),
+// ERROR_FILE_EXISTS for CREATE_NEW over an existing file,
+// ERROR_ACCESS_DENIED for anything but a regular file or a file that may not
+// be opened so, ERROR_CANT_RESOLVE_FILENAME for a symbolic link.
 extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile) {
@@ -207,19 +211,27 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
     HANDLE handle = NewHandle(HANDLE_FILE, CloseFile, &slot);
     if (handle == NULL)
         return INVALID_HANDLE_VALUE;
-    int fd = open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Not blocking: opening a FIFO waits for its other end otherwise. A FIFO
+    // with no reader refuses a writer at once (ENXIO), as a socket refuses
+    // any opening.
+    int fd = open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (fd < 0 && errno == ENXIO)
+        errno = EACCES;
     if (fd >= 0)
         fd = KeepAboveStandard(fd);
     if (fd >= 0) {
         struct stat info;
         int error = 0;
         // A failed fstat, or a failed emptying of a regular file with
-        // content, leaves its reason in errno; a directory is never emptied.
-        if (fstat(fd, &info) != 0 ||
-            (emptyAfterOpen && S_ISREG(info.st_mode) && info.st_size > 0 && ftruncate(fd, 0) != 0))
+        // content, leaves its reason in errno; only a regular file is
+        // emptied, and it is read and written in blocking mode.
+        if (fstat(fd, &info) != 0)
             error = errno;
-        else if (S_ISDIR(info.st_mode))
-            error = EISDIR;
+        else if (!S_ISREG(info.st_mode))
+            error = EACCES;
+        else if ((emptyAfterOpen && info.st_size > 0 && ftruncate(fd, 0) != 0) ||
+                 fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+            error = errno;
         if (error != 0) {
             close(fd);
             fd = -1;
