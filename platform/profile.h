@@ -24,6 +24,8 @@
 
 #include <stddef.h>
 
+struct stat;
+
 // The most bytes a profile file may hold. A settings file holds a few short
 // lines; a file past this bound is refused as one that could not be read.
 enum : size_t { PROFILE_LIMIT = (size_t)1 << 20 }; // 1 MiB
@@ -34,6 +36,14 @@ struct ProfileView {
     size_t size;
     size_t body; // after the byte-order mark, if any
 };
+
+// Opens a profile file for reading without ever waiting: the open does not
+// block (a FIFO with no writer would make it wait), and anything but a
+// regular file (a FIFO, a device, a directory) is refused before a read
+// could wait for data. Returns the descriptor (close-on-exec) with the
+// file's status in info, or -1 with errno: EACCES for anything but a
+// regular file, or open's errno (ENOENT for a missing file).
+int OpenProfile(const char* name, struct stat* info);
 
 // Reads the file behind fd whole (fd < 0: a file that does not exist, an
 // empty view). The bytes lie in the family's one buffer, valid until the

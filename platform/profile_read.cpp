@@ -11,10 +11,27 @@
 #include <fcntl.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // One byte more than the bound, to tell a file at the bound from a longer one.
 static char Whole[PROFILE_LIMIT + 1];
+
+int OpenProfile(const char* name, struct stat* info) {
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENXIO) // a socket, or a device without its driver
+            errno = EACCES;
+        return -1;
+    }
+    bool known = fstat(fd, info) == 0;
+    if (known && S_ISREG(info->st_mode))
+        return fd;
+    int error = known ? EACCES : errno;
+    close(fd);
+    errno = error;
+    return -1;
+}
 
 bool LoadProfile(int fd, ProfileView* view) {
     view->bytes = Whole;
@@ -191,10 +208,13 @@ static DWORD CopyDefault(LPCSTR defaultValue, LPSTR buffer, DWORD size) {
 // line has no "=", the default (NULL meaning empty) is given instead, with
 // its trailing spaces dropped and its quotes stripped the same way. Returns
 // the number of characters copied, without the terminator; with size 0 the
-// buffer is left alone and 0 returned. GetLastError gives the code of
-// opening or reading the file when that failed (ERROR_FILE_NOT_FOUND for a
-// missing file, ERROR_FILE_TOO_LARGE for one past the bound in profile.h)
-// and is left alone otherwise.
+// buffer is left alone and 0 returned. A name that leads to anything but a
+// regular file (a FIFO, a device, a directory) reads as a missing file and
+// never makes the call wait. GetLastError gives the code of opening or
+// reading the file when that failed (ERROR_FILE_NOT_FOUND for a missing
+// file, ERROR_ACCESS_DENIED for one that is not a regular file,
+// ERROR_FILE_TOO_LARGE for one past the bound in profile.h) and is left
+// alone otherwise.
 // Differs from Windows: a NULL section or key (the lists of section or key
 // names) gives the default; only ASCII letters match regardless of case; a
 // name without a directory is relative to the current directory, not the
@@ -205,7 +225,8 @@ extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def
         return 0;
     if (section == NULL || key == NULL || fileName == NULL)
         return CopyDefault(defaultValue, buffer, size);
-    int fd = open(fileName, O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    int fd = OpenProfile(fileName, &info);
     ProfileView view;
     bool loaded = fd >= 0 && LoadProfile(fd, &view);
     int error = errno;
@@ -241,8 +262,9 @@ static int DigitValue(char c, unsigned base) {
 // hexadecimal after "0x", octal after "0o", binary after "0b"; reading stops
 // at the first character that is not a digit, and text without digits is 0.
 // A negative value comes back as its two's complement, a value too large
-// for 32 bits wraps. When the file, the section or the key is missing, or
-// the value is empty, the default is returned. GetLastError as
+// for 32 bits wraps. When the file, the section or the key is missing (a
+// name that leads to anything but a regular file counts as a missing file),
+// or the value is empty, the default is returned. GetLastError as
 // GetPrivateProfileStringA leaves it.
 // Differs from Windows: as GetPrivateProfileStringA.
 extern "C" UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,

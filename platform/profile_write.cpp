@@ -73,20 +73,17 @@ static bool ReplaceWhole(const ProfileView* view, const struct stat* info, const
 
 enum { NO_FILE = -1, OPEN_FAILED = -2 };
 
-// Opens the file a write replaces: its descriptor, NO_FILE when it does not
-// exist yet, or OPEN_FAILED with errno (EISDIR for a directory, EACCES for
-// a file this process may not write).
+// Opens the file a write replaces, without ever waiting (OpenProfile): its
+// descriptor, NO_FILE when it does not exist yet, or OPEN_FAILED with errno
+// (EACCES for anything but a regular file or for a file this process may
+// not write).
 static int OpenOriginal(const char* target, struct stat* info) {
-    int fd = open(target, O_RDONLY | O_CLOEXEC);
+    int fd = OpenProfile(target, info);
     if (fd < 0)
         return errno == ENOENT ? NO_FILE : OPEN_FAILED;
-    int error = 0;
-    if (fstat(fd, info) != 0 || (S_ISREG(info->st_mode) && !MayWrite(target, info)))
-        error = errno;
-    else if (!S_ISREG(info->st_mode))
-        error = S_ISDIR(info->st_mode) ? EISDIR : EINVAL;
-    if (error == 0)
+    if (MayWrite(target, info))
         return fd;
+    int error = errno;
     close(fd);
     errno = error;
     return OPEN_FAILED;
@@ -123,10 +120,12 @@ static DWORD WriteFailureCode(int number) {
 // is nothing to remove); FALSE leaves the original untouched and no lock of
 // this call behind, with GetLastError: ERROR_INVALID_PARAMETER for a NULL
 // section or file name, ERROR_FILE_NOT_FOUND for an empty file name;
-// ERROR_ACCESS_DENIED for a directory, a read-only file (no write permission
-// bit: refused to root too, as Windows refuses a file with the read-only
-// attribute to administrators), a file the caller may not write, or one
-// whose owner or group the caller cannot give the new file;
+// ERROR_ACCESS_DENIED for anything but a regular file (a directory, a FIFO,
+// a device: never opened in a way that could wait, nor written to), a
+// read-only file (no write permission bit: refused to root too, as Windows
+// refuses a file with the read-only attribute to administrators), a file
+// the caller may not write, or one whose owner or group the caller cannot
+// give the new file;
 // ERROR_SHARING_VIOLATION when another writer's lock is there;
 // ERROR_PATH_NOT_FOUND when a directory on the way is missing or a file;
 // ERROR_FILE_TOO_LARGE for a file past the bound in profile.h; or the code

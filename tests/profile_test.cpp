@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -19,7 +20,11 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <fcntl.h>
+
+#include <functional>
 #include <time.h>
 #include <unistd.h>
 
@@ -513,6 +518,81 @@ TEST(ProfileWriteFailure, FullDiskKeepsTheOldFileAndRemovesTheLock) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
     EXPECT_EQ(Bytes(path), old);
     EXPECT_FALSE(LockLeft(path));
+}
+
+// Runs body in a child process and gives its exit status; -1 when the child
+// had not ended after ten seconds: it was waiting, and is killed.
+int InChildWithoutWaiting(const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    for (int i = 0; pid > 0 && i < 1000; i++) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+        usleep(10 * 1000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// The checks on a name that leads to no regular file, as exit codes: every
+// read gives the default with ERROR_ACCESS_DENIED, and a write is refused so.
+int ReadsAsMissingAndRefusesWrites(const std::string& name) {
+    char buffer[16];
+    SetLastError(0);
+    if (GetPrivateProfileStringA("Path", "A", "dflt", buffer, sizeof buffer, name.c_str()) != 4 ||
+        strcmp(buffer, "dflt") != 0)
+        return 1;
+    if (GetLastError() != ERROR_ACCESS_DENIED)
+        return 2;
+    if (GetPrivateProfileIntA("Run", "TimeLimit", 7, name.c_str()) != 7)
+        return 3;
+    if (WritePrivateProfileStringA("Path", "A", "1", name.c_str()) ||
+        GetLastError() != ERROR_ACCESS_DENIED)
+        return 4;
+    return 0;
+}
+
+// A settings file that is no regular file reads at once as a missing one and
+// is never written: a FIFO with nobody at its other end (opening it to read
+// would wait for a writer), one held open by a writer that writes nothing
+// (reading would wait for data) and by a reader (a write would reach it), a
+// link to a FIFO, a device, a directory.
+TEST(ProfileSpecialFiles, FifoDeviceOrDirectoryReadsAsMissingAtOnceAndIsNeverWritten) {
+    std::string fifo = PathOf("fifo.ini"), link = PathOf("fifo_link.ini");
+    std::string device = PathOf("device.ini"), dir = PathOf("dir.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("fifo.ini", link.c_str()), 0);
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    std::vector<std::string> names = {fifo, link, dir};
+    // The zero device, made here as root; where the test may not, the others
+    // still run.
+    if (mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0)
+        names.push_back(device);
+    for (const std::string& name : names)
+        EXPECT_EQ(InChildWithoutWaiting([&] { return ReadsAsMissingAndRefusesWrites(name); }), 0)
+            << name;
+
+    int ends = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(ends, 0);
+    EXPECT_EQ(InChildWithoutWaiting([&] { return ReadsAsMissingAndRefusesWrites(fifo); }), 0);
+    char byte;
+    EXPECT_EQ(read(ends, &byte, 1), -1) << "the write reached the FIFO";
+    EXPECT_EQ(errno, EAGAIN);
+    close(ends);
+
+    struct stat info;
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    for (const std::string& name : names)
+        EXPECT_FALSE(LockLeft(name)) << name;
+    for (const std::string& name : {fifo, link, device})
+        unlink(name.c_str());
+    rmdir(dir.c_str());
 }
 
 #endif
