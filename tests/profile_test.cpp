@@ -41,8 +41,46 @@ bool OnWine() {
 #endif
 }
 
-const char* Expected(const char* expected, const char* wine) {
+template <typename Text> const Text* Expected(const Text* expected, const Text* wine) {
     return wine != nullptr && OnWine() ? wine : expected;
+}
+
+// A text of the UTF-16 cases, written in UTF-8, in the ANSI code page the
+// functions take and give (B in profile_cases.h); NULL stays NULL.
+struct Ansi {
+    explicit Ansi(const char* utf8) : null(utf8 == nullptr) {
+        if (utf8 == nullptr)
+            return;
+#ifdef _WIN32
+        wchar_t wide[512];
+        char ansi[1024];
+        int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
+        int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, ansi, sizeof ansi, NULL, NULL);
+        text = bytes > 0 ? ansi : "<conversion failed>";
+#else
+        text = utf8;
+#endif
+    }
+    const char* get() const {
+        return null ? nullptr : text.c_str();
+    }
+    bool null;
+    std::string text;
+};
+
+// A text as the bytes of a UTF-16LE file; oddByte: without the high byte of
+// its last unit. NULL: "<none>", as Bytes gives for no file.
+std::string Utf16(const char16_t* text, bool oddByte = false) {
+    if (text == nullptr)
+        return "<none>";
+    std::string bytes;
+    for (; *text != 0; text++) {
+        bytes += (char)(*text & 0xFF);
+        bytes += (char)(*text >> 8);
+    }
+    if (oddByte)
+        bytes.pop_back();
+    return bytes;
 }
 
 // A fresh directory per test program; Windows takes full paths only.
@@ -137,6 +175,10 @@ TEST(ProfileRead, CommentsLineEndsAndByteOrderMarkAreSkipped) {
     RunReadCases(ReadLayout, sizeof ReadLayout / sizeof ReadLayout[0]);
 }
 
+TEST(ProfileRead, Utf8ByteOrderMarkIsPartOfTheFirstLine) {
+    RunReadCases(ReadUtf8Mark, sizeof ReadUtf8Mark / sizeof ReadUtf8Mark[0]);
+}
+
 TEST(ProfileRead, ValuesLoseSurroundingBlanksAndOnePairOfQuotes) {
     RunReadCases(ReadValues, sizeof ReadValues / sizeof ReadValues[0]);
 }
@@ -203,6 +245,62 @@ TEST(ProfileWrite, FileBytesAfterWritesAreExactlyAsWindowsLeavesThem) {
         const char* expected = Expected(c.expected, c.wine);
         EXPECT_EQ(Bytes(path), expected ? expected : "<none>");
     }
+    remove(path.c_str());
+}
+
+// A file that starts with FF FE is UTF-16LE: values come back in the ANSI
+// code page, whatever the file's characters; invalid UTF-16 reads without
+// harm.
+TEST(ProfileUnicode, Utf16FilesReadInTheAnsiCodePage) {
+    std::string path = PathOf("wide.ini");
+    for (size_t i = 0; i < sizeof WideReads / sizeof WideReads[0]; i++) {
+        const WideReadCase& c = WideReads[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.section + "/" + c.key);
+        std::string file = Utf16(c.file, c.oddByte);
+        Put(path, c.file ? file.data() : nullptr, file.size());
+        Ansi section(c.section), key(c.key), defaultValue(c.defaultValue), expected(c.expected);
+        DWORD returned;
+        std::string value =
+            Read(path, section.get(), key.get(), defaultValue.get(), c.capacity, &returned);
+        EXPECT_EQ(value, expected.text);
+        EXPECT_EQ(returned, expected.text.size());
+    }
+    remove(path.c_str());
+}
+
+TEST(ProfileUnicode, Utf16FilesStayUtf16WithTheirMark) {
+    std::string path = PathOf("wide_write.ini");
+    for (size_t i = 0; i < sizeof WideWrites / sizeof WideWrites[0]; i++) {
+        const WideWriteCase& c = WideWrites[i];
+        SCOPED_TRACE("case " + std::to_string(i));
+        std::string file = Utf16(c.file);
+        Put(path, c.file ? file.data() : nullptr, file.size());
+        for (const Write& w : c.writes) {
+            if (w.section == nullptr)
+                continue;
+            Ansi section(w.section), key(w.key), value(w.value);
+            EXPECT_TRUE(
+                WritePrivateProfileStringA(section.get(), key.get(), value.get(), path.c_str()));
+        }
+        EXPECT_EQ(Bytes(path), Utf16(Expected(c.expected, c.wine)));
+    }
+    remove(path.c_str());
+}
+
+TEST(ProfileUnicode, Utf16FilesGiveIntegersAndTakeBackWhatWasWritten) {
+    std::string path = PathOf("wide_round.ini");
+    std::string file = Utf16(u"\uFEFF[Run]\r\nTimeLimit = 42\r\n");
+    Put(path, file.data(), file.size());
+    EXPECT_EQ(GetPrivateProfileIntA("Run", "TimeLimit", 5, path.c_str()), 42u);
+    EXPECT_EQ(GetPrivateProfileIntA("Run", "Other", 5, path.c_str()), 5u);
+    Ansi value("\"C:\\Program Files\\pp\u00E9.exe\" -x \"%f\"");
+    std::string stored = "\"" + value.text + "\"";
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "CommandLine", stored.c_str(), path.c_str()));
+    char buffer[260];
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "CommandLine", "", buffer, 260, path.c_str()),
+              value.text.size());
+    EXPECT_EQ(std::string(buffer), value.text);
+    EXPECT_EQ(GetPrivateProfileIntA("Run", "TimeLimit", 5, path.c_str()), 42u);
     remove(path.c_str());
 }
 
@@ -593,6 +691,31 @@ TEST(ProfileSpecialFiles, FifoDeviceOrDirectoryReadsAsMissingAtOnceAndIsNeverWri
     for (const std::string& name : {fifo, link, device})
         unlink(name.c_str());
     rmdir(dir.c_str());
+}
+
+// A value of a UTF-16 file is never cut inside a character: our layer's ANSI
+// code page, UTF-8, takes two to four bytes for many (Windows-1252 in Wine's
+// test prefix takes one for each it has).
+TEST(ProfileUnicode, ValueOfAUtf16FileIsNotCutInsideACharacter) {
+    std::string path = PathOf("wide_cut.ini");
+    std::string file;
+    for (char16_t unit : std::u16string(u"\uFEFF[Path]\r\nA=a\u00E9\u4E2D\U0001F600z\r\n")) {
+        file += (char)(unit & 0xFF);
+        file += (char)(unit >> 8);
+    }
+    Put(path, file.data(), file.size());
+    const std::string value = "a\u00E9\u4E2D\U0001F600z"; // 1 + 2 + 3 + 4 + 1 bytes
+    const struct {
+        unsigned capacity;
+        size_t kept;
+    } cuts[] = {{1, 0}, {2, 1}, {3, 1},  {4, 3},   {5, 3},   {6, 3},  {7, 6},
+                {8, 6}, {9, 6}, {10, 6}, {11, 10}, {12, 11}, {13, 11}};
+    for (const auto& cut : cuts) {
+        DWORD returned;
+        EXPECT_EQ(Read(path, "Path", "A", "d", cut.capacity, &returned), value.substr(0, cut.kept))
+            << "capacity " << cut.capacity;
+    }
+    remove(path.c_str());
 }
 
 #endif
