@@ -96,6 +96,19 @@ static bool PutText(const Output* out, const char* text) {
     return Put(out, text, strlen(text), false);
 }
 
+// The file's own line end, which the lines a write adds take: its first
+// one, or CRLF in a file that has none.
+static const char* LineEnd(const ProfileView* view) {
+    const char* b = view->bytes;
+    for (size_t i = 0; i < view->size; i++) {
+        if (b[i] == '\n')
+            return "\n";
+        if (b[i] == '\r')
+            return i + 1 < view->size && b[i + 1] == '\n' ? "\r\n" : "\r";
+    }
+    return "\r\n";
+}
+
 // Whether a write has nothing to do: what it would remove is not there.
 static bool NothingToChange(const ProfileFind* f, LPCSTR key, LPCSTR value) {
     if (key == NULL)
@@ -117,7 +130,7 @@ static bool WriteEdited(const Output* out, const ProfileView* v, const ProfileFi
         return Keep(out, v, 0, line->start) && Keep(out, v, line->nameStart, line->nameEnd) &&
                PutText(out, "=") && PutText(out, SkipBlanks(value)) &&
                Keep(out, v, line->contentEnd, v->size);
-    const char* end = "\r\n";
+    const char* end = LineEnd(v);
     size_t at = f->sectionFound ? f->insertAt : v->size;
     bool breakFirst = f->sectionFound ? f->insertNeedsBreak : f->endsOpen;
     return Keep(out, v, 0, at) && (!breakFirst || PutText(out, end)) &&
@@ -181,7 +194,8 @@ static DWORD WriteFailureCode(int number) {
 // the file with the key, and a missing file is created (mode 0600). A NULL
 // value removes the key's line, a NULL key the whole section with its header.
 // Names and the value are written from their first non-blank character on,
-// an empty value as "key=". New lines end with CRLF; every other byte of
+// an empty value as "key=". A line the write adds ends as the file's first
+// line end does (CRLF in a new file or one without any); every other byte of
 // the file stays as it was. A UTF-16LE file (byte-order mark FF FE) stays
 // UTF-16LE with its mark: the names and the value are converted from UTF-8,
 // the ANSI code page here, each byte that begins no valid UTF-8 character
@@ -213,7 +227,10 @@ static DWORD WriteFailureCode(int number) {
 // being replaced rather than rewritten in place, and a file with several
 // hard links loses them (the name written to gets the new file); a name
 // without a directory is relative to the current directory, not the Windows
-// directory; the ANSI code page is UTF-8.
+// directory; a line added to a file whose lines end in LF (or CR) ends so,
+// where Windows ends it with CRLF, so that a settings file kept in git or
+// edited with Linux tools keeps one line-end style; the ANSI code page is
+// UTF-8.
 extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
                                            LPCSTR fileName) {
     if (section == NULL && key == NULL && value == NULL)
