@@ -197,14 +197,13 @@ bool IsWide(const std::string& bytes) {
 
 // The length of the UTF-8 character at text[at]: as the C library decodes
 // UTF-8, bounded to U+10FFFF; 0 for a byte that begins none.
-size_t CharacterLength(const std::string& text, size_t at, uint32_t* c) {
+size_t CharacterLength(const std::string& text, size_t at) {
     mbstate_t state = {};
-    wchar_t w = 0;
-    size_t n = mbrtowc(&w, text.data() + at, text.size() - at, &state);
-    if (n == 0) // the NUL character
-        n = 1;
-    *c = (uint32_t)w;
-    return n == (size_t)-1 || n == (size_t)-2 || (uint32_t)w > 0x10FFFF ? 0 : n;
+    wchar_t c = 0;
+    size_t n = mbrtowc(&c, text.data() + at, text.size() - at, &state);
+    if (n == (size_t)-1 || n == (size_t)-2 || c < 0 || c > 0x10FFFF)
+        return 0;
+    return n == 0 ? 1 : n; // 0: the NUL character
 }
 
 // The form the layer keeps a lone surrogate in: UTF-8's three bytes for its
@@ -251,8 +250,7 @@ std::string TextOf(const std::string& bytes) {
 std::string ThroughUtf16(const std::string& text) {
     std::string result;
     for (size_t at = 0; at < text.size();) {
-        uint32_t c;
-        size_t n = CharacterLength(text, at, &c);
+        size_t n = CharacterLength(text, at);
         result += n == 0 ? "\xEF\xBF\xBD" : text.substr(at, n);
         at += n == 0 ? 1 : n;
     }
@@ -264,8 +262,7 @@ std::string ThroughUtf16(const std::string& text) {
 std::string WideValueAsRead(const std::string& text, size_t size) {
     std::string result;
     for (size_t at = 0; at < text.size();) {
-        uint32_t c;
-        size_t n = CharacterLength(text, at, &c);
+        size_t n = CharacterLength(text, at);
         std::string character = n != 0 ? text.substr(at, n) : "\xEF\xBF\xBD";
         if (result.size() + character.size() > size - 1)
             break;

@@ -225,11 +225,10 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
         // A failed fstat, or a failed emptying of a regular file with
         // content, leaves its reason in errno; only a regular file is
         // emptied, and it is read and written in blocking mode.
-        if (fstat(fd, &info) != 0)
-            error = errno;
-        else if (!S_ISREG(info.st_mode))
+        bool known = fstat(fd, &info) == 0;
+        if (known && !S_ISREG(info.st_mode))
             error = EACCES;
-        else if ((emptyAfterOpen && info.st_size > 0 && ftruncate(fd, 0) != 0) ||
+        else if (!known || (emptyAfterOpen && info.st_size > 0 && ftruncate(fd, 0) != 0) ||
                  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
             error = errno;
         if (error != 0) {

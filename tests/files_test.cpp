@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <functional>
@@ -194,7 +195,8 @@ static int InChildWithoutWaiting(const std::function<int()>& body) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid)
             return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-        usleep(10 * 1000);
+        struct timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
     }
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -230,8 +232,10 @@ static long StatusFlagsOf(const std::string& path) {
             continue;
         FILE* info = fopen((std::string("/proc/self/fdinfo/") + entry->d_name).c_str(), "r");
         char line[256];
+        unsigned long value;
         while (info != nullptr && fgets(line, sizeof line, info) != nullptr)
-            sscanf(line, "flags: %lo", &flags);
+            if (sscanf(line, "flags: %lo", &value) == 1)
+                flags = (long)value;
         if (info != nullptr)
             fclose(info);
     }

@@ -43,14 +43,14 @@
 #pragma once
 
 struct ReadCase {
-  const char *file; // the file's bytes; NULL: no file
-  const char *section;
-  const char *key;
-  const char *defaultValue;
-  unsigned capacity;
-  const char *expected; // the buffer afterwards, its length returned; NULL:
-                        // untouched, 0
-  const char *wine;     // Wine's result where it differs (see above), else NULL
+    const char* file; // the file's bytes; NULL: no file
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+    unsigned capacity;
+    const char* expected; // the buffer afterwards, its length returned; NULL:
+                          // untouched, 0
+    const char* wine;     // Wine's result where it differs (see above), else NULL
 };
 
 // Matching sections and keys.
@@ -65,8 +65,7 @@ static const ReadCase ReadNames[] = {
     {"[Path]\r\nA B=1\r\n", "Path", "A B", "d", 10, "1", nullptr},
     {"[Path]\r\nAB=1\r\nA=2\r\n", "Path", "A", "d", 10, "2", nullptr},
     {"[Path]\r\nA=1\r\n", "Path", "AB", "d", 10, "d", nullptr},
-    {"[PathX]\r\nA=1\r\n[Pat]\r\nA=2\r\n[Path]\r\nA=3\r\n", "Path", "A", "d",
-     10, "3", nullptr},
+    {"[PathX]\r\nA=1\r\n[Pat]\r\nA=2\r\n[Path]\r\nA=3\r\n", "Path", "A", "d", 10, "3", nullptr},
     {"[Path]\r\n\"A\"=1\r\n", "Path", "A", "d", 10, "d", nullptr},
     {"[\"Path\"]\r\nA=1\r\n", "Path", "A", "d", 10, "d", nullptr},
     {"[Path]\r\nA=1=2\r\n", "Path", "A", "d", 10, "1=2", nullptr},
@@ -102,15 +101,13 @@ static const ReadCase ReadLayout[] = {
     {"[Path]\n\rA=1\n\r", "Path", "A", "d", 10, "1", nullptr},
     {"[Path]\r\r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
     {"[Path]\r\nA=1", "Path", "A", "d", 10, "1", nullptr},
-    {"\r\n\r\n[Path]\r\n\x1a\r\n \r\nA=1\r\n", "Path", "A", "d", 10, "1",
-     nullptr},
+    {"\r\n\r\n[Path]\r\n\x1a\r\n \r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
 };
 
 // A UTF-8 byte-order mark is three bytes of the first line (Wine: see 4).
 static const ReadCase ReadUtf8Mark[] = {
     {"\xef\xbb\xbf[Path]\r\nA=1\r\n", "Path", "A", "d", 10, "d", "1"},
-    {"\xef\xbb\xbf\r\n[Path]\r\nA=x\xc3\xa9y\r\n", "Path", "A", "d", 10,
-     "x\xc3\xa9y", "x\xe9y"},
+    {"\xef\xbb\xbf\r\n[Path]\r\nA=x\xc3\xa9y\r\n", "Path", "A", "d", 10, "x\xc3\xa9y", "x\xe9y"},
     {"\xef\xbb\xbf;c\r\n[Path]\r\nA=1\r\n", "Path", "A", "d", 10, "1", nullptr},
     {"\xef\xbb\xbf A=1\r\n", "", "A", "d", 10, "d", "1"},
 };
@@ -162,18 +159,17 @@ static const ReadCase ReadDefaults[] = {
 };
 
 struct Write {
-  const char *section;
-  const char *key;
-  const char *value;
+    const char* section;
+    const char* key;
+    const char* value;
 };
 
 struct WriteCase {
-  const char *file; // the starting bytes; NULL: no file
-  Write writes[2];  // a NULL section ends the list
-  const char *expected;
-  const char *wine; // Wine's bytes where they differ (see above), else NULL
-  const char
-      *layer; // our layer's bytes where they differ (see above), else NULL
+    const char* file; // the starting bytes; NULL: no file
+    Write writes[2];  // a NULL section ends the list
+    const char* expected;
+    const char* wine;  // Wine's bytes where they differ (see above), else NULL
+    const char* layer; // our layer's bytes where they differ (see above), else NULL
 };
 
 static const WriteCase WriteCases[] = {
@@ -185,42 +181,18 @@ static const WriteCase WriteCases[] = {
      "[Path]\r\nWorkingDirectory=\r\nCommandLine=tool %f\r\n",
      nullptr,
      nullptr},
-    {nullptr,
-     {{" Path ", " A ", " 1 "}},
-     "[Path ]\r\nA =1 \r\n",
-     nullptr,
-     nullptr},
-    {"[Path]\r\nA=1",
-     {{"Q", "B", "2"}},
-     "[Path]\r\nA=1\r\n[Q]\r\nB=2\r\n",
-     nullptr,
-     nullptr},
+    {nullptr, {{" Path ", " A ", " 1 "}}, "[Path ]\r\nA =1 \r\n", nullptr, nullptr},
+    {"[Path]\r\nA=1", {{"Q", "B", "2"}}, "[Path]\r\nA=1\r\n[Q]\r\nB=2\r\n", nullptr, nullptr},
     // Replacing a key's line in place.
     {"; top\r\n[Path]\r\n  A = 1 \r\n\r\n; note\r\nB=x\r\n",
      {{"Path", "A", "2"}},
      "; top\r\n[Path]\r\nA=2\r\n\r\n; note\r\nB=x\r\n",
      "; top\r\n[Path]\r\nA=2\r\n; note\r\nB=x\r\n",
      nullptr},
-    {"[Path]\r\nKey=1\r\n",
-     {{"path", "KEY", "2"}},
-     "[Path]\r\nKey=2\r\n",
-     nullptr,
-     nullptr},
-    {"[Path]\r\nA=1\r\n",
-     {{"Path", "A", ""}},
-     "[Path]\r\nA=\r\n",
-     nullptr,
-     nullptr},
-    {"[Path]\r\nA=1\r\n",
-     {{"Path", "A", "\"x\""}},
-     "[Path]\r\nA=\"x\"\r\n",
-     nullptr,
-     nullptr},
-    {"[Path]\r\nA\r\n",
-     {{"Path", "A", "3"}},
-     "[Path]\r\nA=3\r\n",
-     nullptr,
-     nullptr},
+    {"[Path]\r\nKey=1\r\n", {{"path", "KEY", "2"}}, "[Path]\r\nKey=2\r\n", nullptr, nullptr},
+    {"[Path]\r\nA=1\r\n", {{"Path", "A", ""}}, "[Path]\r\nA=\r\n", nullptr, nullptr},
+    {"[Path]\r\nA=1\r\n", {{"Path", "A", "\"x\""}}, "[Path]\r\nA=\"x\"\r\n", nullptr, nullptr},
+    {"[Path]\r\nA\r\n", {{"Path", "A", "3"}}, "[Path]\r\nA=3\r\n", nullptr, nullptr},
     {"[Path]\r\nA=1\r\n[Path]\r\nB=2\r\n",
      {{"Path", "B", "3"}},
      "[Path]\r\nA=1\r\nB=3\r\n[Path]\r\nB=2\r\n",
@@ -237,33 +209,17 @@ static const WriteCase WriteCases[] = {
      "[Path]\r\nB=2\r\n;c\r\n[Q]\r\n",
      "[Path]\r\n;c\r\nB=2\r\n[Q]\r\n",
      nullptr},
-    {"[Path]\r\nA=1",
-     {{"Path", "B", "2"}},
-     "[Path]\r\nA=1\r\nB=2\r\n",
-     nullptr,
-     nullptr},
+    {"[Path]\r\nA=1", {{"Path", "B", "2"}}, "[Path]\r\nA=1\r\nB=2\r\n", nullptr, nullptr},
     {"[Path]", {{"Path", "B", "2"}}, "[Path]\r\nB=2\r\n", nullptr, nullptr},
-    {"A=0\r\n[Path]\r\n",
-     {{"", "B", "2"}},
-     "A=0\r\nB=2\r\n[Path]\r\n",
-     nullptr,
-     nullptr},
+    {"A=0\r\n[Path]\r\n", {{"", "B", "2"}}, "A=0\r\nB=2\r\n[Path]\r\n", nullptr, nullptr},
     {"[Path]\r\n;A=1\r\n",
      {{"Path", ";A", "2"}},
      "[Path]\r\n;A=2\r\n;A=1\r\n",
      "[Path]\r\n;A=2\r\n",
      nullptr},
     // Removing a key (NULL value) or a section (NULL key).
-    {"[Path]\r\nA=1\r\nB=2\r\n",
-     {{"Path", "A", nullptr}},
-     "[Path]\r\nB=2\r\n",
-     nullptr,
-     nullptr},
-    {"[Path]\r\nA=1\r\n",
-     {{"Path", "B", nullptr}},
-     "[Path]\r\nA=1\r\n",
-     nullptr,
-     nullptr},
+    {"[Path]\r\nA=1\r\nB=2\r\n", {{"Path", "A", nullptr}}, "[Path]\r\nB=2\r\n", nullptr, nullptr},
+    {"[Path]\r\nA=1\r\n", {{"Path", "B", nullptr}}, "[Path]\r\nA=1\r\n", nullptr, nullptr},
     {nullptr, {{"Path", "B", nullptr}}, nullptr, nullptr, nullptr},
     {"[Path]\r\nA=1\r\n[Q]\r\nB=2\r\n",
      {{"Path", nullptr, nullptr}},
@@ -277,11 +233,7 @@ static const WriteCase WriteCases[] = {
      "[Path]\nA=2\nB=x\n",
      "[Path]\r\nA=2\r\nB=x\r\n",
      nullptr},
-    {"[Path]\nA=1\r\n",
-     {{"Path", "A", "2"}},
-     "[Path]\nA=2\r\n",
-     "[Path]\r\nA=2\r\n",
-     nullptr},
+    {"[Path]\nA=1\r\n", {{"Path", "A", "2"}}, "[Path]\nA=2\r\n", "[Path]\r\nA=2\r\n", nullptr},
     {"[Path]\nA=1\n\n",
      {{"Q", "B", "2"}},
      "[Path]\nA=1\n\n[Q]\r\nB=2\r\n",
@@ -317,11 +269,11 @@ static const WriteCase WriteCases[] = {
 };
 
 struct IntCase {
-  const char *file; // the file's bytes; NULL: no file
-  const char *section;
-  const char *key;
-  int defaultValue;
-  unsigned expected;
+    const char* file; // the file's bytes; NULL: no file
+    const char* section;
+    const char* key;
+    int defaultValue;
+    unsigned expected;
 };
 
 // GetPrivateProfileIntA: the value as a number, read up to its first
@@ -348,37 +300,31 @@ static const IntCase IntCases[] = {
 // out in UTF-16LE: U+FEFF at its start is the mark. Names, values, defaults
 // and results are UTF-8, converted to the ANSI code page by the test (see B).
 struct WideReadCase {
-  const char16_t *file; // NULL: no file
-  bool oddByte;         // the file lacks the high byte of its last unit
-  const char *section;
-  const char *key;
-  const char *defaultValue;
-  unsigned capacity;
-  const char *expected;
+    const char16_t* file; // NULL: no file
+    bool oddByte;         // the file lacks the high byte of its last unit
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+    unsigned capacity;
+    const char* expected;
 };
 
 static const WideReadCase WideReads[] = {
-    {u"\uFEFF[Path]\r\nA=x\u00E9y\r\n", false, "Path", "A", "d", 10,
-     "x\u00E9y"},
+    {u"\uFEFF[Path]\r\nA=x\u00E9y\r\n", false, "Path", "A", "d", 10, "x\u00E9y"},
     {u"\uFEFF[Path]\nA=1\n", false, "Path", "A", "d", 10, "1"},
     {u"\uFEFF[Path]\rA=1\r", false, "Path", "A", "d", 10, "1"},
-    {u"\uFEFF[P\u00E0th]\r\n  K\u00E9y = \"v w\" \r\n", false, "P\u00E0th",
-     "K\u00E9y", "d", 10, "v w"},
+    {u"\uFEFF[P\u00E0th]\r\n  K\u00E9y = \"v w\" \r\n", false, "P\u00E0th", "K\u00E9y", "d", 10,
+     "v w"},
     {u"\uFEFF[Path]\r\nA=1\r\n[Q]\r\nB=2", false, "Q", "B", "d", 10, "2"},
     {u"\uFEFF;A=1\r\n[Path]\r\nA=abc\r\n", false, "Path", "A", "d", 3, "ab"},
-    {u"\uFEFF[Path]\r\nA=1\r\n", false, "Path", "B", "d\u00E9f", 10,
-     "d\u00E9f"},
+    {u"\uFEFF[Path]\r\nA=1\r\n", false, "Path", "B", "d\u00E9f", 10, "d\u00E9f"},
     // Characters Windows-1252 lacks (see B).
-    {u"\uFEFF[Path]\r\nA=\u0401\u4E2D\r\n", false, "Path", "A", "d", 10,
-     "\u0401\u4E2D"},
-    {u"\uFEFF[Path]\r\nA=x\U0001F600y\r\n", false, "Path", "A", "d", 10,
-     "x\U0001F600y"},
+    {u"\uFEFF[Path]\r\nA=\u0401\u4E2D\r\n", false, "Path", "A", "d", 10, "\u0401\u4E2D"},
+    {u"\uFEFF[Path]\r\nA=x\U0001F600y\r\n", false, "Path", "A", "d", 10, "x\U0001F600y"},
     // Invalid UTF-16: a lone surrogate, an odd byte count.
-    {u"\uFEFF[Path]\r\nA=x\xD800y\r\n", false, "Path", "A", "d", 10,
-     "x\uFFFDy"},
+    {u"\uFEFF[Path]\r\nA=x\xD800y\r\n", false, "Path", "A", "d", 10, "x\uFFFDy"},
     {u"\uFEFF[Path]\r\nA=x\xDC00\r\n", false, "Path", "A", "d", 10, "x\uFFFD"},
-    {u"\uFEFF[Path]\r\nA=\xDC00\xD800x", false, "Path", "A", "d", 10,
-     "\uFFFD\uFFFDx"},
+    {u"\uFEFF[Path]\r\nA=\xDC00\xD800x", false, "Path", "A", "d", 10, "\uFFFD\uFFFDx"},
     {u"\uFEFF[Path]\r\nA=x\xD800", false, "Path", "A", "d", 10, "x\uFFFD"},
     {u"\uFEFF[Path]\r\nA=xy\r\nZ", true, "Path", "A", "d", 10, "xy"},
     {u"\uFEFF[Path]\r\nA=xyZ", true, "Path", "A", "d", 10, "xyZ"},
@@ -390,12 +336,11 @@ static const WideReadCase WideReads[] = {
 };
 
 struct WideWriteCase {
-  const char16_t *file; // NULL: no file
-  Write writes[2];      // a NULL section ends the list
-  const char16_t *expected;
-  const char16_t *wine; // Wine's text where it differs (see above), else NULL
-  const char16_t
-      *layer; // our layer's text where it differs (see above), else NULL
+    const char16_t* file; // NULL: no file
+    Write writes[2];      // a NULL section ends the list
+    const char16_t* expected;
+    const char16_t* wine;  // Wine's text where it differs (see above), else NULL
+    const char16_t* layer; // our layer's text where it differs (see above), else NULL
 };
 
 static const WideWriteCase WideWrites[] = {

@@ -635,7 +635,8 @@ int InChildWithoutWaiting(const std::function<int()>& body) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid)
             return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-        usleep(10 * 1000);
+        struct timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
     }
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
