@@ -635,7 +635,7 @@ int InChildWithoutWaiting(const std::function<int()>& body) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid)
             return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-        struct timespec pause = {0, 10 * 1000 * 1000};
+        struct timespec pause = {0, 10000000L}; // 10 ms
         nanosleep(&pause, nullptr);
     }
     kill(pid, SIGKILL);
