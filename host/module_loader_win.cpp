@@ -137,7 +137,7 @@ static bool ImportsByName(const BYTE* base, const IMAGE_THUNK_DATA& entry, const
 // for a part without a lookup table, by the address the loader put in the
 // slot. nullptr when the part has no such slot.
 static IMAGE_THUNK_DATA* FindSlot(BYTE* base, const IMAGE_IMPORT_DESCRIPTOR& import,
-                                  const char* name, void* exported) {
+                                  const char* name, const void* exported) {
     auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import.FirstThunk);
     const auto* lookup =
         import.OriginalFirstThunk != 0
@@ -178,7 +178,8 @@ void* ReplaceImport(void* module, const char* library, const char* name, void* r
     if (imports.VirtualAddress == 0)
         return nullptr;
     HMODULE exporter = GetModuleHandleA(library);
-    void* exported = exporter ? reinterpret_cast<void*>(GetProcAddress(exporter, name)) : nullptr;
+    const void* exported =
+        exporter ? reinterpret_cast<const void*>(GetProcAddress(exporter, name)) : nullptr;
     for (const auto* import =
              reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
          import->Name != 0; import++) {

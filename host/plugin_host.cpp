@@ -183,11 +183,11 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
 // --password-file, or else the PREPROCESSOR_PASSWORD variable. false with
 // the reason in error.
 bool TakePassword(Options& options, std::string& error) {
+    if (options.textGiven[PASSWORD_TEXT])
+        return true;
     std::string& password = options.texts[PASSWORD_TEXT];
     std::string where;
-    if (options.textGiven[PASSWORD_TEXT]) {
-        return true;
-    } else if (!options.passwordFile.empty()) {
+    if (!options.passwordFile.empty()) {
         where = "the first line of '" + options.passwordFile + "'";
         if (!ReadPasswordFile(options.passwordFile, password, error))
             return false;

@@ -99,5 +99,5 @@ bool CanShowDialog(std::string& error) {
 }
 
 void DefaultChildSignal() {
-    signal(SIGCHLD, SIG_DFL);
+    (void)signal(SIGCHLD, SIG_DFL);
 }
