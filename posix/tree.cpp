@@ -86,6 +86,8 @@ static bool Take(ProcessTree* tree, const ProcessStat* found, int signal) {
     member->pid = found->pid;
     member->startTime = found->startTime;
     member->handle = handle;
+    member->parent = false;
+    member->killed = false;
     if (signal != 0)
         SignalMember(member, signal);
     return true;
@@ -145,15 +147,58 @@ static long long MillisecondsSince(const struct timespec* start) {
            (now.tv_nsec - start->tv_nsec) / 1000000;
 }
 
-// Waits until every member has ended, for at most RoundWait in all: a
-// process descriptor becomes readable when its process ends. Where there
-// are none, pauses instead, longer each round.
+// Marks the members that are the parent of a living process: ending one of
+// them would hand its children to init, out of the walk's reach.
+static void MarkParents(ProcessTree* tree) {
+    for (size_t i = 0; i < tree->count; i++)
+        tree->members[i].parent = false;
+    ProcessList list;
+    if (!OpenProcessList(&list))
+        return;
+    for (pid_t pid; (pid = NextProcess(&list)) != 0;) {
+        ProcessStat stat;
+        if (!ReadProcessStat(pid, &stat) || !IsLiving(&stat))
+            continue;
+        for (size_t i = 0; i < tree->count; i++) {
+            if (tree->members[i].pid == stat.parent)
+                tree->members[i].parent = true;
+        }
+    }
+    CloseProcessList(&list);
+}
+
+// Kills the members the round may end: all of them, and the group, when the
+// walk found the whole tree. When it did not (the members filled the
+// array), only those without living children, so that no process the walk
+// has not reached yet loses its parent; the others stay stopped for the
+// next round, which finds the rest. A walk whose members are all parents
+// (a chain longer than the array) ends them all. Marks the killed ones.
+static void KillRound(ProcessTree* tree) {
+    bool leaves = false;
+    if (tree->full) {
+        MarkParents(tree);
+        for (size_t i = 0; i < tree->count && !leaves; i++)
+            leaves = !tree->members[i].parent;
+    }
+    for (size_t i = 0; i < tree->count; i++) {
+        TreeMember* member = &tree->members[i];
+        member->killed = !leaves || !member->parent;
+        if (member->killed)
+            SignalMember(member, SIGKILL);
+    }
+    if (!tree->full && tree->group != 0)
+        kill(-tree->group, SIGKILL);
+}
+
+// Waits until every killed member has ended, for at most RoundWait in
+// all: a process descriptor becomes readable when its process ends. Where
+// there are none, pauses instead, longer each round.
 static void AwaitMembers(const ProcessTree* tree, int round) {
     struct timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     bool handles = false;
     for (size_t i = 0; i < tree->count; i++) {
-        if (tree->members[i].handle < 0)
+        if (tree->members[i].handle < 0 || !tree->members[i].killed)
             continue;
         handles = true;
         long long left = RoundWait - MillisecondsSince(&start);
@@ -178,10 +223,7 @@ int EndTree(ProcessTree* tree) {
             first = found;
         if (found == 0)
             return first;
-        for (size_t i = 0; i < tree->count; i++)
-            SignalMember(&tree->members[i], SIGKILL);
-        if (tree->group != 0)
-            kill(-tree->group, SIGKILL);
+        KillRound(tree);
         AwaitMembers(tree, round);
         ReleaseTree(tree);
     }

@@ -22,6 +22,8 @@ struct TreeMember {
     pid_t pid;
     unsigned long long startTime; // clock ticks after boot: with the pid, names the process
     int handle;                   // a process file descriptor, -1 where the kernel has none
+    bool parent;                  // EndTree: it has living children
+    bool killed;                  // EndTree: this round has killed it
 };
 
 struct ProcessTree {
@@ -66,7 +68,11 @@ void ReleaseTree(ProcessTree* tree);
 // Ends the tree at once: rounds of FindTree with SIGSTOP, then SIGKILL to
 // each member and to the group, and a wait until each member has ended;
 // until a round finds nothing living, or TREE_ROUNDS rounds have passed (a
-// process in uninterruptible sleep may outlast them). Returns the number of
-// processes the first round found (0: nothing was left to end), or -1 with
-// errno when /proc cannot be read, and then signals nothing.
+// process in uninterruptible sleep may outlast them). A round whose walk
+// filled the array kills only the members without living children and
+// leaves the others stopped, so that what the walk has not reached keeps
+// its parent and the next round finds it; a tree peels off so, a full
+// array at a time. Returns the number of processes the first round found
+// (0: nothing was left to end), or -1 with errno when /proc cannot be
+// read, and then signals nothing.
 int EndTree(ProcessTree* tree);
