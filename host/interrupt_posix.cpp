@@ -20,7 +20,6 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -57,63 +56,15 @@ bool Contains(const std::vector<pid_t>& list, pid_t pid) {
     return false;
 }
 
-void* NoteThreadId(void* id) {
-    *static_cast<pid_t*>(id) = (pid_t)syscall(SYS_gettid);
-    return nullptr;
-}
-
-// The newest process id the system has given out: that of a thread started
-// for the purpose (threads take their ids from the same counter). 0 when
-// none can be started.
-pid_t NewestProcessId() {
-    pid_t id = 0;
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, NoteThreadId, &id) != 0)
-        return 0;
-    pthread_join(thread, nullptr);
-    return id;
-}
-
-// Whether pid is a child of plugin-host, ended or not: waitid neither waits
-// nor reaps here.
-bool IsChild(pid_t pid) {
-    siginfo_t info;
-    memset(&info, 0, sizeof info);
-    return waitid(P_PID, (id_t)pid, &info, WEXITED | WSTOPPED | WCONTINUED | WNOHANG | WNOWAIT) ==
-           0;
-}
-
-// plugin-host's children, found without /proc: every process id given out
-// since plugin-host's own, up to the newest, is asked whether it is a
-// child. Nothing is asked when plugin-host has no child at all.
-std::vector<pid_t> OwnChildren() {
-    std::vector<pid_t> children;
-    siginfo_t info;
-    memset(&info, 0, sizeof info);
-    if (waitid(P_ALL, 0, &info, WEXITED | WSTOPPED | WCONTINUED | WNOHANG | WNOWAIT) != 0)
-        return children; // ECHILD: none
-    pid_t self = getpid();
-    pid_t newest = NewestProcessId();
-    const pid_t Largest = 4194304; // the kernel's limit of process ids
-    // After the ids wrapped around, from plugin-host's own to the limit,
-    // then from the lowest.
-    pid_t last = newest > self ? newest : Largest;
-    for (pid_t pid = self + 1; pid <= last; pid++)
-        if (IsChild(pid))
-            children.push_back(pid);
-    for (pid_t pid = 2; newest < self && pid <= newest; pid++)
-        if (IsChild(pid))
-            children.push_back(pid);
-    return children;
-}
-
 // Without /proc there is no telling what still runs in a group, nor any
 // grace to give: every child's group is ended at once, with the child.
 void EndGroupsAtOnce() {
-    for (pid_t child : OwnChildren()) {
-        if (!Contains(Groups, child))
-            Groups.push_back(child);
-        kill(child, SIGKILL); // a child of ours: its id cannot have been reused
+    pid_t children[256];
+    size_t count = ListChildren(children, sizeof children / sizeof children[0]);
+    for (size_t i = 0; i < count; i++) {
+        if (!Contains(Groups, children[i]))
+            Groups.push_back(children[i]);
+        kill(children[i], SIGKILL); // a child of ours: its id cannot have been reused
     }
     for (pid_t group : Groups)
         kill(-group, SIGKILL);

@@ -4,9 +4,12 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <string.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -228,4 +231,49 @@ int EndTree(ProcessTree* tree) {
         ReleaseTree(tree);
     }
     return first;
+}
+
+static void* NoteThreadId(void* id) {
+    *(pid_t*)id = (pid_t)syscall(SYS_gettid);
+    return NULL;
+}
+
+// The newest process id the system has given out, or 0 when no thread can
+// be started to learn it.
+static pid_t NewestProcessId() {
+    pid_t id = 0;
+    pthread_t thread;
+    if (pthread_create(&thread, NULL, NoteThreadId, &id) != 0)
+        return 0;
+    pthread_join(thread, NULL);
+    return id;
+}
+
+// Whether pid is a child of the caller, ended or not.
+static bool IsChild(pid_t pid) {
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    return waitid(P_PID, (id_t)pid, &info, WEXITED | WSTOPPED | WCONTINUED | WNOHANG | WNOWAIT) ==
+           0;
+}
+
+size_t ListChildren(pid_t* children, size_t capacity) {
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    if (waitid(P_ALL, 0, &info, WEXITED | WSTOPPED | WCONTINUED | WNOHANG | WNOWAIT) != 0)
+        return 0;                  // ECHILD: none
+    const pid_t Largest = 4194304; // the kernel's limit of process ids
+    pid_t self = getpid();
+    pid_t newest = NewestProcessId();
+    size_t count = 0;
+    pid_t last = newest > self ? newest : Largest;
+    for (pid_t pid = self + 1; pid <= last && count < capacity; pid++) {
+        if (IsChild(pid))
+            children[count++] = pid;
+    }
+    for (pid_t pid = 2; newest < self && pid <= newest && count < capacity; pid++) {
+        if (IsChild(pid))
+            children[count++] = pid;
+    }
+    return count;
 }

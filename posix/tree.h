@@ -76,3 +76,13 @@ void ReleaseTree(ProcessTree* tree);
 // (0: nothing was left to end), or -1 with errno when /proc cannot be
 // read, and then signals nothing.
 int EndTree(ProcessTree* tree);
+
+// The calling process's children, running or ended but not yet reaped,
+// found without /proc: every process id given out since the caller's own,
+// up to the newest (that of a thread started for the purpose: threads take
+// their ids from the same counter), is asked with waitid, which neither
+// waits nor reaps here, whether it is a child; after the ids wrapped
+// around, from the caller's own to the kernel's limit and then from the
+// lowest. Nothing is asked when the caller has no child at all. Fills
+// children with at most capacity ids and returns how many it found.
+size_t ListChildren(pid_t* children, size_t capacity);

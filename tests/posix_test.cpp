@@ -380,6 +380,38 @@ TEST(Tree, WithoutProcNothingIsSignalled) {
     EXPECT_EQ(0, status);
 }
 
+// Without /proc: a running child and an ended one are listed, a grandchild
+// is not; 0, or the step that failed.
+int ListsChildrenWithoutProc() {
+    pid_t none[4];
+    if (ListChildren(none, 4) != 0)
+        return 1;
+    std::vector<pid_t> reported;
+    pid_t running = StartTree([](int report) { Report(report, SessionOfItsOwn()); }, 1, &reported);
+    pid_t ended = fork();
+    if (ended == 0)
+        _exit(0);
+    siginfo_t info = {};
+    waitid(P_PID, (id_t)ended, &info, WEXITED | WNOWAIT);
+    pid_t children[4];
+    size_t count = ListChildren(children, 4);
+    std::vector<pid_t> listed(children, children + count);
+    std::sort(listed.begin(), listed.end());
+    std::vector<pid_t> expected = {running, ended};
+    std::sort(expected.begin(), expected.end());
+    int result = listed == expected ? 0 : 2;
+    kill(reported[0], SIGKILL);
+    kill(running, SIGKILL);
+    return result;
+}
+
+TEST(Tree, ChildrenAreListedWithoutProc) {
+    int status = WithoutProc(ListsChildrenWithoutProc);
+    if (status == 77)
+        GTEST_SKIP() << "no mount namespace of its own can be made here (needs root)";
+    EXPECT_EQ(0, status);
+}
+
 // --- The lock beside a file -----------------------------------------------------
 
 std::string Bytes(const std::string& path) {
