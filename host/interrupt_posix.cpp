@@ -117,8 +117,9 @@ void TakeOverInterrupts() {
     int messages = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     if (messages >= 0)
         SetMessageDescriptor(messages);
+    // Without the reaping at exit, the orphans are still reaped after each run.
     if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0)
-        atexit(ReapOrphans);
+        (void)atexit(ReapOrphans);
     MainThread = pthread_self();
     WakeSignal = SIGRTMIN;
     struct sigaction wake;

@@ -17,8 +17,10 @@ typedef void (*CloseSlot)(HandleSlot* slot);
 
 struct HandleSlot {
     int kind;
+    int fd; // HANDLE_FILE: the descriptor, always close-on-exec
     CloseSlot close;
-    int fd;                     // HANDLE_FILE: the descriptor, always close-on-exec
+    unsigned long long started; // HANDLE_PROCESS, HANDLE_JOB: when the child was
+                                // started, in the clock ticks of /proc/PID/stat
     pid_t pid;                  // HANDLE_PROCESS, HANDLE_THREAD: the child, until it has been
                                 // reaped; HANDLE_JOB: the process group it holds, 0 for none
     int reaped;                 // HANDLE_PROCESS: the child has been waited for
@@ -30,8 +32,6 @@ struct HandleSlot {
     int terminated;             // HANDLE_PROCESS: ended by TerminateProcess or TerminateJobObject,
     DWORD exitCode;             //   with the exit code it is to report
     DWORD suspended;            // HANDLE_THREAD: the suspend count ResumeThread reports
-    unsigned long long started; // HANDLE_PROCESS, HANDLE_JOB: when the child was
-                                // started, in the clock ticks of /proc/PID/stat
 };
 
 enum { HANDLE_SLOTS = 64 };

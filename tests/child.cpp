@@ -378,10 +378,11 @@ static int StartEscapes(long milliseconds, const char* file, bool orphan) {
 static int ReadTerminal() {
     signal(SIGINT, SIG_DFL);
     int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (tty < 0 || write(tty, "ready\n", 6) != 6)
+    if (tty < 0)
         return 3;
     char line[256];
-    ssize_t n = read(tty, line, sizeof line);
+    ssize_t n = write(tty, "ready\n", 6) == 6 ? read(tty, line, sizeof line) : -1;
+    close(tty);
     if (n < 0)
         return 4;
     Put("read:", 5);

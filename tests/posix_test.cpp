@@ -335,7 +335,7 @@ TEST(Tree, AdoptedOrphansCountFromTheirStartTime) {
     ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0));
     pid_t older = LeaveOrphan();
     // Start times are clock ticks: let one pass.
-    struct timespec tick = {0, 30 * 1000 * 1000};
+    struct timespec tick = {0, 30L * 1000 * 1000};
     nanosleep(&tick, nullptr);
     unsigned long long since = TicksSinceBoot();
     pid_t newer = LeaveOrphan();
