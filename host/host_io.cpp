@@ -1,28 +1,14 @@
-// Reading a bounded text, writing all of a text, and plugin-host's own
-// messages.
+// Reading a bounded text and plugin-host's own messages. Writing all of a
+// text is per platform (streams_*.cpp): on Linux it is the POSIX plumbing's
+// write loop, the platform layer's own.
 #include "host_io.h"
 #include "system.h"
-
-#include <errno.h>
 
 namespace {
 
 int MessageDescriptor = 2;
 
 } // namespace
-
-bool WriteAll(int fd, const char* bytes, size_t size) {
-    while (size > 0) {
-        long n = WriteSome(fd, bytes, size);
-        if (n == 0)
-            errno = ENOSPC;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= (size_t)n;
-    }
-    return true;
-}
 
 ReadOutcome ReadBounded(int fd, size_t largest, std::string& text) {
     text.resize(largest + 1);

@@ -7,7 +7,8 @@
 #include <string>
 
 // Writes all size bytes; false with errno set when the descriptor takes no
-// more.
+// more (ENOSPC for a write that made no progress). Per platform
+// (streams_*.cpp): on Linux, posix/write_all.h's loop.
 bool WriteAll(int fd, const char* bytes, size_t size);
 
 enum ReadOutcome { READ_WHOLE, READ_TOO_LONG, READ_FAILED };

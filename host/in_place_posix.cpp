@@ -6,8 +6,13 @@
 // its owner or group cannot be given to the copy, or its directory may not
 // be written), the file itself is rewritten instead, with room for the new
 // text reserved first and the original text put back if writing fails.
+// Keeping the owner, group and mode and flushing the directory after the
+// rename are the POSIX plumbing's, as for the platform layer's own
+// replacements (posix/replace.h).
 #include "host_io.h"
 #include "system.h"
+
+#include "posix/replace.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -65,17 +70,13 @@ CopyOutcome WriteCopy(InPlaceFile& file, const std::string& text, std::string& e
     file.sibling = pattern;
     if (!WriteAll(fd, text.data(), text.size()))
         return Fail(file, fd, Reason("cannot write", file.sibling), error);
-    struct stat copy;
-    if (fstat(fd, &copy) != 0)
-        return Fail(file, fd, Reason("cannot read the state of", file.sibling), error);
-    if ((copy.st_uid != file.owner || copy.st_gid != file.group) &&
-        fchown(fd, (uid_t)file.owner, (gid_t)file.group) != 0) {
+    if (!KeepOwner(fd, (uid_t)file.owner, (gid_t)file.group)) {
         if (errno == EPERM)
             return Fail(file, fd, "", error, COPY_CANNOT_KEEP);
         return Fail(file, fd, Reason("cannot give the owner to", file.sibling), error);
     }
     // After the owner: changing it clears the set-user-ID and set-group-ID bits.
-    if (fchmod(fd, (mode_t)file.mode) != 0)
+    if (!KeepMode(fd, (mode_t)file.mode))
         return Fail(file, fd, Reason("cannot give the mode to", file.sibling), error);
     if (fsync(fd) != 0)
         return Fail(file, fd, Reason("cannot write", file.sibling), error);
@@ -107,17 +108,6 @@ bool PrepareRewrite(InPlaceFile& file, const std::string& text, std::string& err
 bool Rewrite(int fd, const std::string& text) {
     return lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, text.data(), text.size()) &&
            ftruncate(fd, (off_t)text.size()) == 0 && fsync(fd) == 0;
-}
-
-// Flushes the directory entry a rename made; a failure changes nothing the
-// caller could act on.
-void SyncDirectoryOf(const std::string& path) {
-    std::string directory = path.substr(0, path.rfind('/') + 1);
-    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 } // namespace
@@ -177,7 +167,7 @@ bool CommitReplacement(InPlaceFile& file, const std::string& text, const std::st
             return false;
         }
         file.sibling.clear();
-        SyncDirectoryOf(file.target);
+        SyncDirectory(file.target.c_str());
         return true;
     }
     bool ok = Rewrite(file.descriptor, text);

@@ -50,6 +50,12 @@ int InterruptStatus();
 // the exit status, having said what happened.
 int FinishInterrupted();
 
+// Reaps the orphans plugin-host adopted (as a child subreaper) that have
+// ended, so that none is left a zombie. Called outside OnCall only, after
+// each run and at exit: the plug-in has reaped its own program by then, so
+// no exit status it waits for is ever taken.
+void ReapOrphans();
+
 // --- Used by interrupt.cpp, implemented per platform (interrupt_*.cpp) -------
 
 // Called on the thread that receives interruptions when one may have come:

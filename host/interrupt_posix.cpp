@@ -4,26 +4,26 @@
 // child empties its signal mask before exec, so the programs receive them as
 // usual. plugin-host becomes a child subreaper: a program whose parent ends
 // before it is handed to plugin-host instead of to init, so walking /proc by
-// parent process id finds every process started beneath plugin-host.
+// parent process id (posix/tree.h) finds every process started beneath
+// plugin-host; the orphans it adopts are reaped between runs (ReapOrphans).
 #include "interrupt.h"
 #include "host_io.h"
 
-#include <dirent.h>
+#include "posix/tree.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
-#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <string>
 #include <vector>
 
 namespace {
@@ -38,138 +38,16 @@ int WakeSignal = 0;
 // The processes that have been asked politely to end.
 std::vector<pid_t> Warned;
 
-struct ProcessEntry {
-    pid_t pid;
-    pid_t parent;
-    pid_t group;
-    bool running; // neither a zombie nor dead
-};
+// The processes beneath plugin-host, found in /proc by the POSIX plumbing's
+// walker: its descendants by parent. As a child subreaper plugin-host adopts
+// every orphan beneath it, so a process that leaves its program's group or
+// loses its parent is still found.
+ProcessTree Beneath;
 
-// Reads the state, parent and process group of one process from
-// /proc/PID/stat; false when it is gone.
-bool ReadProcess(pid_t pid, ProcessEntry& entry) {
-    char path[64];
-    (void)snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char stat[512];
-    ssize_t got = read(fd, stat, sizeof stat - 1);
-    close(fd);
-    if (got <= 0)
-        return false;
-    stat[got] = '\0';
-    // "pid (name) state ppid pgrp ...": the name may hold blanks and
-    // parentheses, so the fields start after the last ")".
-    const char* end = strrchr(stat, ')');
-    if (end == nullptr || end[1] != ' ' || end[2] == '\0' || end[3] != ' ')
-        return false;
-    char state = end[2];
-    char* next = nullptr;
-    long parent = strtol(end + 4, &next, 10);
-    if (next == end + 4 || *next != ' ')
-        return false;
-    const char* field = next + 1;
-    long group = strtol(field, &next, 10);
-    if (next == field)
-        return false;
-    entry.pid = pid;
-    entry.parent = (pid_t)parent;
-    entry.group = (pid_t)group;
-    entry.running = state != 'Z' && state != 'X';
-    return true;
-}
-
-// Every process of the system, from a scan of /proc.
-std::vector<ProcessEntry> ListProcesses() {
-    std::vector<ProcessEntry> all;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return all;
-    while (const struct dirent* item = readdir(proc)) {
-        char* end = nullptr;
-        long pid = strtol(item->d_name, &end, 10);
-        ProcessEntry entry;
-        if (pid > 0 && *end == '\0' && ReadProcess((pid_t)pid, entry))
-            all.push_back(entry);
-    }
-    closedir(proc);
-    return all;
-}
-
-// Appends the process ids listed in a /proc/PID/task/TID/children file;
-// false when it cannot be opened.
-bool ReadChildren(const char* path, std::vector<pid_t>& children) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    std::string list;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0)
-        list.append(buffer, (size_t)got);
-    close(fd);
-    const char* at = list.c_str();
-    for (;;) {
-        char* end = nullptr;
-        long pid = strtol(at, &end, 10);
-        if (end == at)
-            return true;
-        children.push_back((pid_t)pid);
-        at = end;
-    }
-}
-
-// The children of a process, from the children files of its threads (a
-// reparented orphan may be listed under any of them). false when the kernel
-// has no children files.
-bool ChildrenOf(pid_t pid, std::vector<pid_t>& children) {
-    char path[96];
-    (void)snprintf(path, sizeof path, "/proc/%d/task", (int)pid);
-    DIR* tasks = opendir(path);
-    if (tasks == nullptr)
-        return errno == ENOENT; // gone: no children
-    bool any = false;
-    while (const struct dirent* item = readdir(tasks)) {
-        if (item->d_name[0] == '.')
-            continue;
-        (void)snprintf(path, sizeof path, "/proc/%d/task/%.20s/children", (int)pid, item->d_name);
-        any = ReadChildren(path, children) || any;
-    }
-    closedir(tasks);
-    return any;
-}
-
-// The running processes beneath plugin-host, parents before children: from
-// the children files where the kernel has them, which costs a read per
-// process beneath plugin-host, else from a scan of every process.
-std::vector<ProcessEntry> Descendants() {
-    std::vector<ProcessEntry> found;
-    std::vector<pid_t> parents(1, getpid());
-    std::vector<ProcessEntry> all;
-    bool scan = false;
-    for (size_t next = 0; next < parents.size(); next++) {
-        std::vector<pid_t> children;
-        if (!scan && !ChildrenOf(parents[next], children)) {
-            scan = true;
-            all = ListProcesses();
-        }
-        if (scan) {
-            children.clear();
-            for (const ProcessEntry& entry : all)
-                if (entry.parent == parents[next])
-                    children.push_back(entry.pid);
-        }
-        for (pid_t child : children) {
-            ProcessEntry entry;
-            if (ReadProcess(child, entry) && entry.parent == parents[next] && entry.running) {
-                found.push_back(entry);
-                parents.push_back(child);
-            }
-        }
-    }
-    return found;
-}
+// Without /proc: the process groups of plugin-host's children, recorded as
+// they are found, each ended as a whole (every program leads a group of its
+// own); an id stays taken as long as the group has members.
+std::vector<pid_t> Groups;
 
 bool Contains(const std::vector<pid_t>& list, pid_t pid) {
     for (pid_t item : list)
@@ -178,25 +56,18 @@ bool Contains(const std::vector<pid_t>& list, pid_t pid) {
     return false;
 }
 
-// Signals one process of the list just made, through a process file
-// descriptor where the kernel has them: once it is open it names that
-// process for good, and the process's parent is checked again, so a process
-// id reused since the list was made is never signalled.
-void SendTo(const ProcessEntry& entry, const std::vector<pid_t>& parents, int number) {
-#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
-    int fd = (int)syscall(SYS_pidfd_open, entry.pid, 0);
-    if (fd >= 0) {
-        ProcessEntry now;
-        if (ReadProcess(entry.pid, now) && Contains(parents, now.parent))
-            syscall(SYS_pidfd_send_signal, fd, number, nullptr, 0);
-        close(fd);
-        return;
+// Without /proc there is no telling what still runs in a group, nor any
+// grace to give: every child's group is ended at once, with the child.
+void EndGroupsAtOnce() {
+    pid_t children[256];
+    size_t count = ListChildren(children, sizeof children / sizeof children[0]);
+    for (size_t i = 0; i < count; i++) {
+        if (!Contains(Groups, children[i]))
+            Groups.push_back(children[i]);
+        kill(children[i], SIGKILL); // a child of ours: its id cannot have been reused
     }
-    if (errno != ENOSYS)
-        return; // gone already
-#endif
-    (void)parents;
-    kill(entry.pid, number);
+    for (pid_t group : Groups)
+        kill(-group, SIGKILL);
 }
 
 void Wake(int number) {
@@ -246,7 +117,9 @@ void TakeOverInterrupts() {
     int messages = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     if (messages >= 0)
         SetMessageDescriptor(messages);
-    prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+    // Without the reaping at exit, the orphans are still reaped after each run.
+    if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0)
+        (void)atexit(ReapOrphans);
     MainThread = pthread_self();
     WakeSignal = SIGRTMIN;
     struct sigaction wake;
@@ -287,24 +160,33 @@ int PendingInterrupt() {
 }
 
 bool SignalDescendants(bool forcefully) {
-    std::vector<ProcessEntry> found = Descendants();
-    std::vector<pid_t> parents(1, getpid());
-    for (const ProcessEntry& entry : found)
-        parents.push_back(entry.pid);
-    pid_t ownGroup = getpgrp();
-    for (const ProcessEntry& entry : found) {
-        if (!forcefully && Contains(Warned, entry.pid))
-            continue;
-        int number = forcefully ? SIGKILL : SIGTERM;
-        SendTo(entry, parents, number);
-        // A program that leads a process group of its own (a run with a time
-        // limit) may have members elsewhere in it.
-        if (entry.group == entry.pid && entry.group != ownGroup)
-            kill(-entry.group, number);
-        if (!forcefully)
-            Warned.push_back(entry.pid);
+    Beneath.root = getpid();
+    Beneath.rootIncluded = false;
+    Beneath.group = 0;
+    Beneath.adopt = false;
+    Beneath.startedHere = nullptr;
+    int found;
+    if (forcefully) {
+        found = EndTree(&Beneath);
+    } else {
+        found = FindTree(&Beneath, 0);
+        for (size_t i = 0; i < Beneath.count; i++) {
+            if (Contains(Warned, Beneath.members[i].pid))
+                continue;
+            SignalMember(&Beneath.members[i], SIGTERM);
+            Warned.push_back(Beneath.members[i].pid);
+        }
+        ReleaseTree(&Beneath);
     }
-    return !found.empty();
+    if (found >= 0)
+        return found > 0;
+    EndGroupsAtOnce();
+    return false;
+}
+
+void ReapOrphans() {
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
 }
 
 void WakeMainThread() {

@@ -131,6 +131,10 @@ bool SignalDescendants(bool forcefully) {
     return !found.empty();
 }
 
+void ReapOrphans() {
+    // Windows keeps no ended process for its parent to collect.
+}
+
 void WakeMainThread() {
     EnumThreadWindows(MainThreadId, CloseBox, 0);
 }

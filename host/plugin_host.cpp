@@ -218,6 +218,7 @@ int RunOnce(const std::string& text) {
     if (!EnterRunning())
         return FinishInterrupted();
     Module.onCall();
+    ReapOrphans();
     LeaveRunning();
     if (InterruptStatus() != 0)
         return FinishInterrupted();

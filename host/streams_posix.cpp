@@ -1,5 +1,8 @@
 // Standard streams, descriptors and the terminal on Linux.
+#include "host_io.h"
 #include "system.h"
+
+#include "posix/write_all.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -61,12 +64,8 @@ long ReadSome(int fd, void* buffer, size_t size) {
     }
 }
 
-long WriteSome(int fd, const void* bytes, size_t size) {
-    for (;;) {
-        ssize_t n = write(fd, bytes, size);
-        if (n >= 0 || errno != EINTR)
-            return (long)n;
-    }
+bool WriteAll(int fd, const char* bytes, size_t size) {
+    return WriteAllBytes(fd, bytes, size, nullptr);
 }
 
 bool RewindRegularFile(int fd) {

@@ -1,5 +1,6 @@
 // Standard streams and descriptors on Windows, through the C runtime's
 // descriptors.
+#include "host_io.h"
 #include "system.h"
 
 #include <errno.h>
@@ -64,9 +65,18 @@ long ReadSome(int fd, void* buffer, size_t size) {
     return _read(fd, buffer, chunk);
 }
 
-long WriteSome(int fd, const void* bytes, size_t size) {
-    unsigned chunk = size > 1u << 30 ? 1u << 30 : (unsigned)size;
-    return _write(fd, bytes, chunk);
+bool WriteAll(int fd, const char* bytes, size_t size) {
+    while (size > 0) {
+        unsigned chunk = size > 1u << 30 ? 1u << 30 : (unsigned)size;
+        int n = _write(fd, bytes, chunk);
+        if (n == 0)
+            errno = ENOSPC;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= (size_t)n;
+    }
+    return true;
 }
 
 bool RewindRegularFile(int fd) {

@@ -26,10 +26,9 @@ void SeparateMessagesFromText();
 // waiting on a FIFO that has no writer.
 int OpenForReading(const std::string& path, bool regularOnly, std::string& error);
 
-// One read or write on a descriptor: the number of bytes moved, 0 at end of
-// file, -1 with errno set. An interrupted call is repeated.
+// One read on a descriptor: the number of bytes read, 0 at end of file, -1
+// with errno set. An interrupted call is repeated.
 long ReadSome(int fd, void* buffer, size_t size);
-long WriteSome(int fd, const void* bytes, size_t size);
 
 // Whether the descriptor is a regular file; if so, moves it to its start.
 bool RewindRegularFile(int fd);

@@ -42,6 +42,7 @@ const ErrorPair Pairs[] = {
     {EINVAL, ERROR_INVALID_PARAMETER},
     {ENOSPC, ERROR_DISK_FULL},
     {EDQUOT, ERROR_DISK_FULL},
+    {ECHILD, ERROR_WAIT_NO_CHILDREN},
     {EBUSY, ERROR_BUSY},
     {ENOEXEC, ERROR_BAD_EXE_FORMAT},
     {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
@@ -49,6 +50,17 @@ const ErrorPair Pairs[] = {
     {EFBIG, ERROR_FILE_TOO_LARGE},
     {EIO, ERROR_IO_DEVICE},
     {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+};
+
+// Codes that only this layer's own situations give, described in the words
+// Windows uses, which say more there than strerror's.
+struct CodeText {
+    DWORD code;
+    const char* text;
+};
+
+const CodeText Texts[] = {
+    {ERROR_WAIT_NO_CHILDREN, "There are no child processes to wait for."},
 };
 
 const DWORD CustomerBit = 0x20000000u;
@@ -93,7 +105,8 @@ static DWORD CopyText(const char* text, LPSTR buffer, DWORD size) {
 }
 
 // FormatMessageA: with FORMAT_MESSAGE_FROM_SYSTEM, the system's description
-// of a code that GetLastError gives (strerror's text of the matching errno),
+// of a code that GetLastError gives (strerror's text of the matching errno,
+// or the Windows text of a code that has one of its own here),
 // or of an exit status that GetExitCodeProcess gives for a program ended by
 // a signal ("Killed by signal 9 (Killed)"). Copies the text and a
 // terminator and returns its length; returns 0 with ERROR_INSUFFICIENT_BUFFER
@@ -120,6 +133,10 @@ extern "C" DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DW
         (void)snprintf(text, sizeof text, "Killed by signal %d (%s)", number,
                        name != NULL ? name : "unknown");
         return CopyText(text, buffer, size);
+    }
+    for (const CodeText& known : Texts) {
+        if (known.code == messageId)
+            return CopyText(known.text, buffer, size);
     }
     int number = ErrnoOf(messageId);
     if (number == 0) {

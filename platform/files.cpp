@@ -19,25 +19,6 @@
 #include <time.h>
 #include <unistd.h>
 
-bool WriteAllBytes(int fd, const void* bytes, size_t count, size_t* written) {
-    const char* at = (const char*)bytes;
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < count) {
-        ssize_t n = write(fd, at + done, count - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            errno = ENOSPC;
-        ok = n > 0;
-        if (ok)
-            done += (size_t)n;
-    }
-    if (written)
-        *written = done;
-    return ok;
-}
-
 int KeepAboveStandard(int fd) {
     if (fd >= 0 && fd <= 2) {
         int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);

@@ -63,7 +63,8 @@ HandleSlot* FindProcessSlot(pid_t pid) {
 
 // CloseHandle: lets go of what a handle holds, as its family says (a file is
 // closed; a process that has not been waited for is reaped now if it has
-// ended, and otherwise left running, as on Windows), and frees the handle.
+// ended, and otherwise left running, as on Windows, without the terminal if
+// its group held it), and frees the handle.
 // FALSE with ERROR_INVALID_HANDLE for a handle that is not open.
 // Differs from Windows: handles are slots of this layer's table of 64, not
 // kernel objects, and are never inherited.

@@ -17,16 +17,21 @@ typedef void (*CloseSlot)(HandleSlot* slot);
 
 struct HandleSlot {
     int kind;
+    int fd; // HANDLE_FILE: the descriptor, always close-on-exec
     CloseSlot close;
-    int fd;          // HANDLE_FILE: the descriptor, always close-on-exec
-    pid_t pid;       // HANDLE_PROCESS, HANDLE_THREAD: the child, until it has been
-                     // reaped; HANDLE_JOB: the process group it holds, 0 for none
-    int reaped;      // HANDLE_PROCESS: the child has been waited for
-    int status;      // HANDLE_PROCESS: its wait status once reaped
-    int group;       // HANDLE_PROCESS: the child leads a process group of its own
-    int terminated;  // HANDLE_PROCESS: ended by TerminateProcess or TerminateJobObject,
-    DWORD exitCode;  //   with the exit code it is to report
-    DWORD suspended; // HANDLE_THREAD: the suspend count ResumeThread reports
+    unsigned long long started; // HANDLE_PROCESS, HANDLE_JOB: when the child was
+                                // started, in the clock ticks of /proc/PID/stat
+    pid_t pid;                  // HANDLE_PROCESS, HANDLE_THREAD: the child, until it has been
+                                // reaped; HANDLE_JOB: the process group it holds, 0 for none
+    int reaped;                 // HANDLE_PROCESS: the child has been waited for
+    int status;                 // HANDLE_PROCESS: its wait status once reaped
+    int unknown;                //   reaped by someone else (ECHILD): no status to tell
+    int group;                  // HANDLE_PROCESS: the child leads a process group of its own
+    int lent;                   // HANDLE_PROCESS: its group holds the controlling terminal,
+    pid_t foreground;           //   which goes back to this group once it has been reaped
+    int terminated;             // HANDLE_PROCESS: ended by TerminateProcess or TerminateJobObject,
+    DWORD exitCode;             //   with the exit code it is to report
+    DWORD suspended;            // HANDLE_THREAD: the suspend count ResumeThread reports
 };
 
 enum { HANDLE_SLOTS = 64 };

@@ -1,7 +1,7 @@
 // Files by name, with the meaning the Windows operations have: attributes
-// and times, copying, moving and replacing a file whole; and the lock file
-// through which the profile writer and ReplaceFileA replace a file without
-// ever leaving it cut.
+// and times, copying, moving and replacing a file whole. Replacing a file
+// durably (the lock beside it, its owner, group and mode kept, the flushes
+// around the rename) is the POSIX plumbing's (posix/replace.h).
 #include "errors.h"
 #include "files.h"
 #include "handles.h"
@@ -14,166 +14,6 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-
-enum { MAX_LINKS = 40, STALE_LOCK_SECONDS = 60, COPY_CHUNK = 16384 };
-
-bool FinalPath(const char* name, char* path, size_t size) {
-    size_t length = strlen(name);
-    if (length >= size) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    memcpy(path, name, length + 1);
-    for (int links = 0;; links++) {
-        struct stat info;
-        if (lstat(path, &info) != 0)
-            return errno == ENOENT; // a new file goes where the name leads
-        if (!S_ISLNK(info.st_mode))
-            return true;
-        if (links == MAX_LINKS) {
-            errno = ELOOP;
-            return false;
-        }
-        char target[PATH_MAX];
-        ssize_t n = readlink(path, target, sizeof target - 1);
-        if (n < 0)
-            return false;
-        target[n] = '\0';
-        size_t keep = 0;
-        const char* slash = strrchr(path, '/');
-        if (target[0] != '/' && slash != NULL)
-            keep = (size_t)(slash - path) + 1;
-        if (keep + (size_t)n >= size) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        memcpy(path + keep, target, (size_t)n + 1);
-    }
-}
-
-static bool HasWriteBit(const struct stat* info) {
-    return (info->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
-}
-
-bool MayWrite(const char* path, const struct stat* info) {
-    if (!HasWriteBit(info)) {
-        errno = EACCES;
-        return false;
-    }
-    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
-}
-
-// Nanoseconds from a file time to now; negative for a time in the future.
-static long long AgeOf(const struct timespec* then) {
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    return ((long long)now.tv_sec - (long long)then->tv_sec) * 1000000000LL +
-           ((long long)now.tv_nsec - (long long)then->tv_nsec);
-}
-
-static bool IsStaleLock(const char* lock) {
-    struct stat info;
-    return lstat(lock, &info) == 0 && S_ISREG(info.st_mode) &&
-           AgeOf(&info.st_mtim) > STALE_LOCK_SECONDS * 1000000000LL;
-}
-
-static int OpenLock(const char* lock) {
-    return open(lock, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-}
-
-int CreateLock(const char* path, char* lock, size_t size) {
-    size_t length = strlen(path);
-    if (length + sizeof ".lock" > size) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    memcpy(lock, path, length);
-    memcpy(lock + length, ".lock", sizeof ".lock");
-    int fd = OpenLock(lock);
-    if (fd < 0 && errno == EEXIST && IsStaleLock(lock)) {
-        unlink(lock);
-        fd = OpenLock(lock);
-    }
-    return fd;
-}
-
-// Whether the lock's name still leads to the file behind fd: a writer that
-// stalled for more than a minute may have lost its lock to another one.
-static bool HoldsLock(int fd, const char* lock) {
-    struct stat mine, named;
-    return fstat(fd, &mine) == 0 && lstat(lock, &named) == 0 && mine.st_dev == named.st_dev &&
-           mine.st_ino == named.st_ino;
-}
-
-// Gives the new file behind fd the owner, group and permission bits of the
-// file it replaces (the owner and group first: changing them clears the
-// set-user-ID bits). false with errno (EPERM for an owner or group this
-// process may not give).
-static bool KeepIdentity(int fd, const struct stat* original) {
-    struct stat now;
-    if (fstat(fd, &now) != 0)
-        return false;
-    if ((now.st_uid != original->st_uid || now.st_gid != original->st_gid) &&
-        fchown(fd, original->st_uid, original->st_gid) != 0)
-        return false;
-    return fchmod(fd, original->st_mode & 07777) == 0;
-}
-
-// Flushes the directory holding path, so that a rename into it survives a
-// crash. The rename has happened by then, so a failure is not reported.
-static void SyncDirectory(const char* path) {
-    char dir[PATH_MAX];
-    const char* slash = strrchr(path, '/');
-    size_t length = slash == NULL ? 0 : slash == path ? 1 : (size_t)(slash - path);
-    if (length >= sizeof dir)
-        return;
-    if (length == 0)
-        memcpy(dir, ".", 2);
-    else {
-        memcpy(dir, path, length);
-        dir[length] = '\0';
-    }
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
-bool CommitLock(int fd, const char* lock, const char* path, const struct stat* original) {
-    bool ok = (original == NULL || KeepIdentity(fd, original)) && fsync(fd) == 0;
-    int saved = errno;
-    bool ours = HoldsLock(fd, lock);
-    if (ok && !ours) {
-        ok = false;
-        saved = EEXIST;
-    }
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && rename(lock, path) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        if (ours)
-            unlink(lock);
-        errno = saved;
-        return false;
-    }
-    SyncDirectory(path);
-    return true;
-}
-
-void DropLock(int fd, const char* lock) {
-    int saved = errno;
-    bool ours = HoldsLock(fd, lock);
-    close(fd);
-    if (ours)
-        unlink(lock);
-    errno = saved;
-}
 
 // The code for a name that is not there: ERROR_PATH_NOT_FOUND when its
 // directory is missing too, as Windows tells the two apart.
@@ -285,22 +125,6 @@ extern "C" BOOL SetFileTime(HANDLE file, const FILETIME* creationTime,
     return TRUE;
 }
 
-// Copies the rest of in into out; false with errno.
-static bool CopyBytes(int in, int out) {
-    char chunk[COPY_CHUNK];
-    for (;;) {
-        ssize_t n = read(in, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        if (!WriteAllBytes(out, chunk, (size_t)n, NULL))
-            return false;
-    }
-}
-
 // CopyFileA: copies a file's bytes to a new name (the source's links
 // followed). The copy gets the source's permission bits (with them its
 // read-only attribute) and its time of last write. With failIfExists the
@@ -346,7 +170,7 @@ extern "C" BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL fail
     }
     if (error == 0) {
         struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
-        if (!CopyBytes(in, out) || fchmod(out, source.st_mode & 0777) != 0 ||
+        if (!CopyAllBytes(in, out) || fchmod(out, source.st_mode & 0777) != 0 ||
             futimens(out, times) != 0)
             error = errno;
         if (close(out) != 0 && error == 0)
@@ -375,15 +199,6 @@ static int RenameNoReplace(const char* from, const char* to) {
         return -1;
     unlink(from);
     return 0;
-}
-
-// Flushes the file at name.
-static void SyncFile(const char* name) {
-    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 // MoveFileExA: gives a file (or a directory) a new name on the same file
@@ -429,20 +244,6 @@ extern "C" BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD f
         SyncDirectory(existingFileName);
     }
     return TRUE;
-}
-
-// Puts the replacement's bytes beside a file on another file system (in
-// its lock) and renames them over it. false with errno.
-static bool CopyOver(int replacement, const char* target, const struct stat* original) {
-    char lock[PATH_MAX];
-    int fd = CreateLock(target, lock, sizeof lock);
-    if (fd < 0)
-        return false;
-    if (lseek(replacement, 0, SEEK_SET) != 0 || !CopyBytes(replacement, fd)) {
-        DropLock(fd, lock);
-        return false;
-    }
-    return CommitLock(fd, lock, target, original);
 }
 
 // ReplaceFileA: puts the replacement file in the place of the replaced one,
@@ -493,7 +294,7 @@ extern "C" BOOL ReplaceFileA(LPCSTR replacedFileName, LPCSTR replacementFileName
         code = ErrorFromErrno(errno);
     else if (rename(replacementFileName, target) == 0)
         SyncDirectory(target);
-    else if (errno != EXDEV || !CopyOver(fd, target, &original))
+    else if (errno != EXDEV || !ReplaceByCopy(fd, target, &original))
         code = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
     else
         unlink(replacementFileName);

@@ -16,8 +16,9 @@
 //                      MoveFileExA, ReplaceFileA; times:
 //                      GetSystemTimeAsFileTime, SetFileTime
 //   process.cpp        CreateProcessA, ResumeThread, WaitForSingleObject,
-//                      GetExitCodeProcess, TerminateProcess and job objects
-//                      (process groups)
+//                      GetExitCodeProcess, TerminateProcess, job objects
+//                      (a program's whole tree), GetEnvironmentStringsA,
+//                      FreeEnvironmentStringsA
 //   cmdline.cpp        splitting a command line the way Windows programs do
 //   message.cpp        MessageBoxA, wsprintfA
 //   dialog.cpp         DialogBoxParamA and the dialog-item calls, in the
@@ -30,7 +31,8 @@
 //                      MsgWaitForMultipleObjects
 // The families share the layer's own headers, which the plug-in never
 // includes: handles.h (the handle table), errors.h (errno to Windows codes),
-// files.h (whole writes, the lock beside a file), profile.h (the profile
+// files.h (descriptors; with the POSIX plumbing of posix/, whole writes and
+// the lock beside a file), profile.h (the profile
 // file's line walker), cmdline.h; dialog_template.h gives the form of the
 // module's dialog templates (resources/dialog_templates.cpp).
 //
@@ -56,8 +58,8 @@ typedef int INT;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char* LPSTR;
-typedef const char* LPCSTR;
 typedef char* LPCH;
+typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 typedef union {
@@ -100,6 +102,7 @@ typedef struct HWND__* HWND;
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_WAIT_NO_CHILDREN 128
 #define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_BAD_EXE_FORMAT 193

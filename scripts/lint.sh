@@ -2,7 +2,7 @@
 # The habits, checked: every C/C++ source formatted as .clang-format says
 # (clang-format --dry-run -Werror) and every shell script free of warnings
 # (shellcheck -S warning); then static analysis of the project's own sources
-# (plugin/, settings/, run/, resources/, platform/, host/, tests/, bench/,
+# (plugin/, settings/, run/, resources/, platform/, posix/, host/, tests/, bench/,
 # fuzz/): clang-tidy 14 with the checked-in .clang-tidy files, and cppcheck
 # 2.10 with cmake/cppcheck-suppressions.txt, both over the compile database
 # of the native preset (clang-tidy alone over that of the fuzz preset for
@@ -31,7 +31,7 @@ if $windows && ! command -v "$mingw_cxx" >/dev/null; then
 fi
 
 # The project's own translation units, as a regular expression on the path.
-sources="^$root/(plugin|settings|run|resources|platform|host|tests|bench|fuzz)/"
+sources="^$root/(plugin|settings|run|resources|platform|posix|host|tests|bench|fuzz)/"
 status=0
 started=$SECONDS
 

@@ -32,6 +32,21 @@
 //   flood-errors        writes to standard error until it is ended
 //   stderr-utf16 CODE TEXT  writes TEXT (ASCII) to standard error as UTF-16LE,
 //                       then exits with CODE
+//   environment         writes each variable of its environment ("NAME=value")
+//                       as echo-args writes an argument
+//   escape MS FILE [orphan]  (Linux only) starts a process tree that leaves
+//                       its process group: a child in a session of its own,
+//                       a child in a group of its own whose own child writes
+//                       to FILE.data without end, a child that stays, and
+//                       with "orphan" a grandchild in a session of its own
+//                       whose parent has ended; writes the ids of the first
+//                       child, the second, the writer, the third (and the
+//                       orphan) into FILE, then
+//                       sleeps MS. Every process of the tree that gets
+//                       SIGTERM creates FILE.term and ends
+//   read-tty            (Linux only) with Ctrl-C at its default, writes
+//                       "ready" and a line feed to /dev/tty, reads a line
+//                       there and writes "read:" and the line
 #include "child.h"
 
 #include <stdio.h>
@@ -47,9 +62,13 @@
 #else
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+extern char** environ; // NOLINT(readability-redundant-declaration)
 #endif
 
 static std::string Self;
@@ -297,6 +316,159 @@ static int Utf16Errors(const char* text, int code) {
     return code;
 }
 
+// Writes each variable of the environment as "<length>:<bytes>\n".
+static int EchoEnvironment() {
+#ifdef _WIN32
+    char* block = GetEnvironmentStringsA();
+    if (block == nullptr)
+        return 3;
+    for (char* entry = block; *entry != '\0'; entry += strlen(entry) + 1)
+        EchoArgs(1, &entry);
+    FreeEnvironmentStringsA(block);
+#else
+    for (char** entry = environ; *entry != nullptr; entry++)
+        EchoArgs(1, entry);
+#endif
+    return 0;
+}
+
+#ifndef _WIN32
+// Sleeps without writing until the time has passed or a signal ends it.
+static void Linger(long milliseconds) {
+    struct timespec rest = {milliseconds / 1000, milliseconds % 1000 * 1000000};
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    }
+}
+
+// Where a process of the escaping tree notes that SIGTERM reached it.
+static std::string TermMark;
+
+static void MarkTerm(int number) {
+    (void)number;
+    int fd = open(TermMark.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        close(fd);
+    _exit(0);
+}
+
+// Writes to fd without end, starting again from the front past a megabyte.
+[[noreturn]] static void WriteForever(int fd) {
+    char block[4096];
+    memset(block, 'x', sizeof block);
+    for (;;) {
+        if (write(fd, block, sizeof block) < 0)
+            _exit(3);
+        if (lseek(fd, 0, SEEK_CUR) > (1 << 20) &&
+            (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0))
+            _exit(3);
+        Linger(1);
+    }
+}
+
+// Starts a child (its id in *child) that runs body, which starts a child
+// of its own and writes that one's id to report; returns that id, or -1.
+static pid_t StartReporting(void (*body)(int report, long milliseconds), long milliseconds,
+                            pid_t* child) {
+    int ends[2];
+    if (pipe(ends) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(ends[0]);
+        body(ends[1], milliseconds);
+        _exit(0);
+    }
+    close(ends[1]);
+    *child = pid;
+    pid_t reported = -1;
+    if (pid < 0 || read(ends[0], &reported, sizeof reported) != (ssize_t)sizeof reported)
+        reported = -1;
+    close(ends[0]);
+    return reported;
+}
+
+static int EscapeData = -1;
+
+// In a group of its own, starts the endless writer and stays.
+static void GroupOfItsOwn(int report, long milliseconds) {
+    setpgid(0, 0);
+    pid_t writer = fork();
+    if (writer == 0)
+        WriteForever(EscapeData);
+    if (write(report, &writer, sizeof writer) != (ssize_t)sizeof writer)
+        _exit(3);
+    Linger(milliseconds);
+}
+
+// Starts a child in a session of its own and ends at once, leaving it an
+// orphan.
+static void LeaveAnOrphan(int report, long milliseconds) {
+    pid_t orphan = fork();
+    if (orphan == 0) {
+        setsid();
+        Linger(milliseconds);
+        _exit(0);
+    }
+    if (write(report, &orphan, sizeof orphan) != (ssize_t)sizeof orphan)
+        _exit(3);
+}
+
+static int StartEscapes(long milliseconds, const char* file, bool orphan) {
+    TermMark = std::string(file) + ".term";
+    signal(SIGTERM, MarkTerm);
+    EscapeData =
+        open((std::string(file) + ".data").c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+    if (EscapeData < 0)
+        return 3;
+    pid_t session = fork();
+    if (session == 0) {
+        setsid();
+        Linger(milliseconds);
+        _exit(0);
+    }
+    pid_t group = -1;
+    pid_t writer = StartReporting(GroupOfItsOwn, milliseconds, &group);
+    pid_t stays = fork();
+    if (stays == 0) {
+        Linger(milliseconds);
+        _exit(0);
+    }
+    std::string ids = std::to_string(session) + " " + std::to_string(group) + " " +
+                      std::to_string(writer) + " " + std::to_string(stays);
+    if (orphan) {
+        pid_t parent = -1;
+        pid_t left = StartReporting(LeaveAnOrphan, milliseconds, &parent);
+        if (parent > 0)
+            waitpid(parent, nullptr, 0);
+        ids += " " + std::to_string(left);
+    }
+    std::string fresh = std::string(file) + ".new";
+    FILE* out = fopen(fresh.c_str(), "wb");
+    if (out == nullptr || session < 0 || group < 0 || writer < 0 || stays < 0)
+        return 3;
+    fprintf(out, "%s\n", ids.c_str());
+    fclose(out);
+    rename(fresh.c_str(), file);
+    Linger(milliseconds);
+    return 0;
+}
+
+static int ReadTerminal() {
+    signal(SIGINT, SIG_DFL);
+    int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (tty < 0)
+        return 3;
+    char line[256];
+    ssize_t n = write(tty, "ready\n", 6) == 6 ? read(tty, line, sizeof line) : -1;
+    close(tty);
+    if (n < 0)
+        return 4;
+    Put("read:", 5);
+    Put(line, (size_t)n);
+    return 0;
+}
+#endif
+
 int RunChildMode(int argc, char** argv) {
     Self = argv[0];
 #ifdef _WIN32
@@ -384,7 +556,16 @@ int RunChildMode(int argc, char** argv) {
         code = Flood(stderr);
     } else if (strcmp(mode, "stderr-utf16") == 0 && count == 2) {
         code = Utf16Errors(args[1], atoi(args[0]));
+    } else if (strcmp(mode, "environment") == 0) {
+        code = EchoEnvironment();
     }
+#ifndef _WIN32
+    else if (strcmp(mode, "escape") == 0 && (count == 2 || count == 3)) {
+        code = StartEscapes(atol(args[0]), args[1], count == 3);
+    } else if (strcmp(mode, "read-tty") == 0) {
+        code = ReadTerminal();
+    }
+#endif
     fflush(stdout);
     return code;
 }

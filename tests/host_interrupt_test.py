@@ -18,6 +18,11 @@ In a pseudo-terminal: a message box that waits for Enter does not hold up
 an interruption, and where standard error is the same file as standard
 output the box goes to the terminal and the file gets the text alone.
 
+Without /proc (an empty tmpfs over it, in a mount namespace of its own),
+SIGTERM still ends the program at once. A long --in-place batch whose
+program leaves a short-lived background child behind each time leaves no
+zombie under plugin-host, which adopts those children as a subreaper.
+
 Usage: host_interrupt_test.py PLUGIN_HOST MODULE
 """
 import fcntl
@@ -285,6 +290,91 @@ def while_reading(root):
     check(out == b"", "while reading: no output")
 
 
+def without_proc(root):
+    """/proc hidden from plugin-host: SIGTERM ends the program's group at
+    once, and plugin-host exits with 143."""
+    scene = Scene(root)
+    module = os.path.join(root, "bin", os.path.basename(MODULE))
+    with open(scene.host, "rb") as host:
+        if b"__asan_init" in host.read():
+            # Its runtime reads its options and checks leaks through /proc.
+            print("SKIP: without /proc: a build with AddressSanitizer cannot end cleanly")
+            return
+    hide = "mount -t tmpfs none /proc && exec \"$0\" \"$@\""
+    process = start(["unshare", "-m", "--propagation", "private", "sh", "-c", hide, scene.host,
+                     "run", "--module", module, "--in-place", scene.file])
+    pids = scene.pids()
+    if not pids:
+        process.kill()
+        _, err = process.communicate()
+        if b"unshare" in err or b"mount" in err:
+            print("SKIP: no mount namespace of its own can be made here (needs root): %r" % err)
+            return
+    check(len(pids) == 2, "without /proc: the program started and recorded its child")
+    process.send_signal(signal.SIGTERM)
+    try:
+        _, err = process.communicate(timeout=30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        _, err = process.communicate()
+    check(process.returncode == 128 + signal.SIGTERM,
+          "without /proc: exit status %s (%r)" % (process.returncode, err))
+    check(all(wait_for(lambda: not running(pid), 5) for pid in pids),
+          "without /proc: the program and its child ended: %s" % [p for p in pids if running(p)])
+    check(scene.file_text() == TEXT, "without /proc: the file keeps its text")
+    for pid in pids:
+        if running(pid):
+            os.kill(pid, signal.SIGKILL)
+
+
+ZOMBIE_PROGRAM = """#!/bin/sh
+# Leaves a short-lived child behind, which plugin-host adopts; the text
+# "WAIT" waits until every such child before has ended, and "LAST" writes
+# how many children of plugin-host are zombies instead of the text.
+sleep 0.1 &
+case $(head -c 4 "$1") in
+WAIT) sleep 0.4 ;;
+LAST)
+    cat /proc/[0-9]*/stat 2>/dev/null | awk -v host="$PPID" '
+        { rest = $0; sub(/.*\) /, "", rest); split(rest, field, " ")
+          if (field[1] == "Z" && field[2] == host) zombies++ }
+        END { print "zombies " zombies + 0 }'
+    exit 0 ;;
+esac
+cat "$1"
+"""
+
+
+def no_zombies(root):
+    """150 files in place, each program leaving a background child: after
+    the batch's last but one run, plugin-host has no zombie child."""
+    scene = Scene(root)
+    program = os.path.join(root, "zombies.sh")
+    with open(program, "w") as out:
+        out.write(ZOMBIE_PROGRAM)
+    with open(os.path.join(root, "bin", "external_preprocessor.ini"), "w") as out:
+        out.write("[Path]\nWorkingDirectory=%s\nCommandLine=/bin/sh %s %%f\n"
+                  % (os.path.join(root, "work"), program))
+    files = []
+    for number in range(150):
+        path = os.path.join(root, "files", "batch%03d.sql" % number)
+        with open(path, "w") as out:
+            out.write("WAIT\n" if number == 148 else "LAST\n" if number == 149 else
+                      "text %d\n" % number)
+        files.append(path)
+    process = start([scene.host, "run", "--in-place"] + files)
+    try:
+        _, err = process.communicate(timeout=120)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        _, err = process.communicate()
+    check(process.returncode == 0, "batch: exit status %s (%r)" % (process.returncode, err[-300:]))
+    with open(files[0]) as first, open(files[-1]) as last:
+        check(first.read() == "text 0\n", "batch: the first file keeps its text")
+        report = last.read()
+    check(report == "zombies 0\n", "batch: no zombie under plugin-host (%r)" % report)
+
+
 def main():
     root = tempfile.mkdtemp(prefix="ep-interrupt-")
     try:
@@ -313,6 +403,8 @@ def main():
         ignored(scene, ["nohup"], signal.SIGHUP, "nohup")
 
         while_reading(os.path.join(root, "reading"))
+        without_proc(os.path.join(root, "no-proc"))
+        no_zombies(os.path.join(root, "zombies"))
         box_does_not_hold_up(os.path.join(root, "box"))
         message_to_terminal(os.path.join(root, "terminal"))
     finally:

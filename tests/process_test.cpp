@@ -7,15 +7,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <set>
+
 #ifndef _WIN32
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <sched.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -449,5 +459,417 @@ TEST(Process, ChildKeepsIgnoredSignalsButPipeAndFileSizeAndBlocksNothing) {
     EXPECT_EQ(expected, strtoull(ignored.c_str(), nullptr, 16)) << ignored;
     EXPECT_EQ(0u, strtoull(caught.c_str(), nullptr, 16) & Bit(SIGTERM)) << caught;
     EXPECT_EQ("\t0000000000000000\n", masked);
+}
+#endif
+
+// --- The environment block ---------------------------------------------------
+
+// The variables a child started with the block (NULL: the host's) sees.
+static std::set<std::string> EnvironmentSeen(const char* block) {
+    Capture capture;
+    std::string line = Self() + " --child environment";
+    std::vector<char> text(line.begin(), line.end());
+    text.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = capture.handle;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, 0, (LPVOID)block, NULL, &startup,
+                        &process))
+        return {"not started: " + std::to_string(GetLastError())};
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    std::vector<std::string> seen = Echoed(capture.Read());
+    return std::set<std::string>(seen.begin(), seen.end());
+}
+
+// The strings of an environment block.
+static std::set<std::string> BlockStrings(const char* block) {
+    std::set<std::string> strings;
+    for (const char* entry = block; *entry != '\0'; entry += strlen(entry) + 1)
+        strings.insert(entry);
+    return strings;
+}
+
+TEST(Process, ChildSeesExactlyTheEnvironmentBlock) {
+    static const char Block[] = "EP_ONE=1\0EP_TWO=two words =\0EP_EMPTY=\0";
+    std::set<std::string> seen = EnvironmentSeen(Block);
+    std::set<std::string> expected = {"EP_ONE=1", "EP_TWO=two words =", "EP_EMPTY="};
+#ifdef _WIN32
+    // Wine adds variables of its own (SystemRoot, SystemDrive, WINE*),
+    // which do not count here.
+    for (auto at = seen.begin(); at != seen.end();) {
+        bool wines = at->rfind("SystemRoot=", 0) == 0 || at->rfind("SystemDrive=", 0) == 0 ||
+                     at->rfind("WINE", 0) == 0;
+        at = wines ? seen.erase(at) : std::next(at);
+    }
+#endif
+    EXPECT_EQ(expected, seen);
+    // Without a block the child sees the host's own environment.
+    LPCH own = GetEnvironmentStringsA();
+    ASSERT_NE(nullptr, own);
+    std::set<std::string> host = BlockStrings(own);
+    EXPECT_TRUE(FreeEnvironmentStringsA(own));
+    EXPECT_EQ(1u, host.count("EP_CHILD_ONLY=1")) << "the test's own variable";
+    std::set<std::string> inherited = EnvironmentSeen(nullptr);
+    EXPECT_TRUE(std::includes(inherited.begin(), inherited.end(), host.begin(), host.end()));
+}
+
+#ifndef _WIN32
+TEST(Process, EnvironmentBlockLeavesTheProgramSearchToTheHostsPath) {
+    std::string self = SelfPath();
+    std::string dir = self.substr(0, self.rfind('/')), name = self.substr(self.rfind('/') + 1);
+    std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", ("/no/such/dir:" + dir).c_str(), 1);
+    Capture capture;
+    std::string line = name + " --child environment";
+    std::vector<char> text(line.begin(), line.end());
+    text.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = capture.handle;
+    PROCESS_INFORMATION process;
+    static const char Block[] = "PATH=/no/such/place\0";
+    BOOL started = CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, 0, (LPVOID)Block, NULL,
+                                  &startup, &process);
+    DWORD error = GetLastError();
+    setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_TRUE(started) << error;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(std::vector<std::string>{"PATH=/no/such/place"}, Echoed(capture.Read()));
+}
+
+TEST(Process, EnvironmentTooLargeForTheLayerIsRefused) {
+    // A block of more strings than the layer holds.
+    std::string block;
+    for (int i = 0; i < 1025; i++)
+        block += "V" + std::to_string(i) + "=x" + std::string(1, '\0');
+    block += '\0';
+    EXPECT_EQ(std::set<std::string>{"not started: " + std::to_string(ERROR_NOT_ENOUGH_MEMORY)},
+              EnvironmentSeen(block.data()));
+    block.erase(0, block.find('\0') + 1); // 1024 of them are taken
+    EXPECT_EQ(1024u, EnvironmentSeen(block.data()).size());
+    // A host environment past the 65536 bytes of the layer's block.
+    setenv("EP_HUGE", std::string(70000, 'h').c_str(), 1);
+    SetLastError(0);
+    EXPECT_EQ(nullptr, GetEnvironmentStringsA());
+    EXPECT_EQ((DWORD)ERROR_NOT_ENOUGH_MEMORY, GetLastError());
+    unsetenv("EP_HUGE");
+    EXPECT_NE(nullptr, GetEnvironmentStringsA());
+    char other[] = "A=1\0";
+    EXPECT_FALSE(FreeEnvironmentStringsA(other));
+}
+
+// --- An exit status nobody can know -------------------------------------------
+
+// A host that ignores SIGCHLD has the system reap its children: the wait
+// still ends with the program, and its exit code is unknown rather than 0.
+TEST(Process, ExitCodeOfAChildReapedByTheSystemIsUnknown) {
+    void (*previous)(int) = signal(SIGCHLD, SIG_IGN);
+    DWORD infinite = 0, finite = 0, code = 12345;
+    BOOL gotInfinite = TRUE, gotFinite = TRUE;
+    DWORD errorInfinite = 0, errorFinite = 0;
+    Capture capture;
+    PROCESS_INFORMATION process;
+    if (Start(Self() + " --child exit 7", capture.handle, &process)) {
+        infinite = WaitForSingleObject(process.hProcess, INFINITE);
+        gotInfinite = GetExitCodeProcess(process.hProcess, &code);
+        errorInfinite = GetLastError();
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    if (Start(Self() + " --child exit 0", capture.handle, &process)) {
+        finite = WaitForSingleObject(process.hProcess, 10000);
+        gotFinite = GetExitCodeProcess(process.hProcess, &code);
+        errorFinite = GetLastError();
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    signal(SIGCHLD, previous);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, infinite);
+    EXPECT_FALSE(gotInfinite);
+    EXPECT_EQ((DWORD)ERROR_WAIT_NO_CHILDREN, errorInfinite);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, finite);
+    EXPECT_FALSE(gotFinite);
+    EXPECT_EQ((DWORD)ERROR_WAIT_NO_CHILDREN, errorFinite);
+    EXPECT_EQ(12345u, code) << "an exit code was made up";
+    char text[128];
+    ASSERT_NE(0u, FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                 ERROR_WAIT_NO_CHILDREN, 0, text, sizeof text, NULL));
+    EXPECT_STREQ("There are no child processes to wait for.", text);
+}
+
+// --- A job holds the whole tree ------------------------------------------------
+
+static bool Running(pid_t pid) {
+    return !ProcessEndsWithin((unsigned long)pid, 0);
+}
+
+// The parent of a process, from /proc; 0 when it is gone.
+static pid_t ParentOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t end = stat.rfind(')');
+    char state = 0;
+    int parent = 0;
+    if (end == std::string::npos || sscanf(stat.c_str() + end + 1, " %c %d", &state, &parent) != 2)
+        return 0;
+    return (pid_t)parent;
+}
+
+static long long FileSize(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? (long long)info.st_size : -1;
+}
+
+// The ids the "escape" child wrote into its file, once it has.
+static std::vector<pid_t> EscapedIds(const std::string& file, size_t count) {
+    std::vector<pid_t> ids;
+    for (int tries = 0; tries < 1000 && ids.size() != count; tries++) {
+        ids.clear();
+        std::ifstream in(file);
+        for (long id; in >> id;)
+            ids.push_back((pid_t)id);
+        if (ids.size() != count)
+            Sleep(10);
+    }
+    return ids;
+}
+
+// A job whose program's tree left its group every way it can: a child in a
+// session of its own, one in a group of its own with a child that writes
+// without end, and (with orphan) an orphan in a session of its own.
+// TerminateJobObject ends all of them before it returns, with no polite
+// signal first, and the program reports the code given.
+static void EndEscapingTree(bool orphan) {
+    TempDir dir("ep-job");
+    std::string ids = dir.Join("ids");
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    ASSERT_NE(nullptr, job);
+    Capture capture;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(StartWith(Self() + " --child escape 60000 " + ids + (orphan ? " orphan" : ""),
+                          capture.handle, CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, &process));
+    EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess));
+    ResumeThread(process.hThread);
+    std::vector<pid_t> tree = EscapedIds(ids, orphan ? 5 : 4);
+    ASSERT_EQ(orphan ? 5u : 4u, tree.size()) << "the tree did not start";
+    pid_t program = (pid_t)process.dwProcessId;
+    EXPECT_EQ(tree[0], getsid(tree[0])) << "the first child has a session of its own";
+    EXPECT_EQ(tree[1], getpgid(tree[1])) << "the second child has a group of its own";
+    EXPECT_EQ(tree[1], getpgid(tree[2])) << "the writer is in the second child's group";
+    EXPECT_EQ(program, getpgid(tree[3])) << "the third child stays in the program's group";
+    if (orphan) {
+        EXPECT_EQ(getpid(), ParentOf(tree[4])) << "this process adopted the orphan";
+    }
+    tree.push_back(program);
+    for (int tries = 0; tries < 500 && FileSize(ids + ".data") <= 0; tries++)
+        Sleep(10);
+    ASSERT_GT(FileSize(ids + ".data"), 0) << "the writer does not write";
+
+    EXPECT_TRUE(TerminateJobObject(job, 3));
+    for (pid_t pid : tree)
+        EXPECT_FALSE(Running(pid)) << pid << " still runs after TerminateJobObject returned";
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 0));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code));
+    EXPECT_EQ(3u, code);
+    long long size = FileSize(ids + ".data");
+    Sleep(50);
+    EXPECT_EQ(size, FileSize(ids + ".data")) << "the file still grows";
+    EXPECT_FALSE(FileExists(ids + ".term")) << "a process of the job was asked to end politely";
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(job);
+}
+
+TEST(Process, TerminatedJobEndsWhatLeftTheGroupAtOnce) {
+    EndEscapingTree(false);
+}
+
+// Where the host is a child subreaper, orphans come to it instead of to
+// init, and the job finds and ends them too.
+TEST(Process, TerminatedJobOfASubreaperEndsTheOrphansItAdopted) {
+    ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0));
+    EndEscapingTree(true);
+    prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+    while (waitpid(-1, nullptr, WNOHANG) > 0) { // the orphans, now ended
+    }
+}
+
+// Runs body in a child process that has a mount namespace of its own with
+// an empty file system over /proc, as a sandbox may leave it; the child's
+// exit status (77: no such namespace can be made here).
+static int WithoutProc(int (*body)()) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            _exit(77);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+static std::string NoProcIds;
+
+// Ends an escaping tree's job where /proc cannot be read; 0, or the step
+// that failed.
+static int EndJobWithoutProc() {
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    Capture capture;
+    PROCESS_INFORMATION process;
+    if (!StartWith(Self() + " --child escape 60000 " + NoProcIds, capture.handle,
+                   CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, &process))
+        return 1;
+    if (!AssignProcessToJobObject(job, process.hProcess))
+        return 2;
+    ResumeThread(process.hThread);
+    for (int tries = 0; tries < 1000 && !FileExists(NoProcIds); tries++)
+        Sleep(10);
+    if (!TerminateJobObject(job, 3))
+        return 3;
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
+        return 4;
+    DWORD code = 0;
+    return GetExitCodeProcess(process.hProcess, &code) && code == 3 ? 0 : 5;
+}
+
+// Without /proc the job's process group is all that can be found: it is
+// ended at once, program and all; what left the group is out of reach.
+TEST(Process, TerminatedJobWithoutProcEndsTheProgramsGroup) {
+#ifdef __SANITIZE_ADDRESS__
+    if (getenv("EP_VFORK_IS_FORK") != nullptr)
+        GTEST_SKIP() << "AddressSanitizer reads its options in /proc: without it, a preloaded "
+                        "library stops its start";
+#endif
+    TempDir dir("ep-job");
+    NoProcIds = dir.Join("ids");
+    int status = WithoutProc(EndJobWithoutProc);
+    if (status == 77)
+        GTEST_SKIP() << "no mount namespace of its own can be made here (needs root)";
+    EXPECT_EQ(0, status);
+    std::vector<pid_t> tree = EscapedIds(NoProcIds, 4);
+    ASSERT_EQ(4u, tree.size());
+    EXPECT_TRUE(ProcessEndsWithin((unsigned long)tree[3], 5000)) << "the group's member";
+    // Those that left the group got away.
+    kill(tree[0], SIGKILL);
+    kill(-tree[1], SIGKILL);
+}
+
+// --- The terminal for a program in a group of its own -------------------------
+
+// Runs body in a child that leads a session on a new pseudo-terminal (its
+// controlling terminal, in the foreground); once the terminal shows
+// "ready", types what is given there. The child's exit status.
+static int InTerminal(int (*body)(), const std::string& typed, std::string* screen) {
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0)
+        _exit(body());
+    if (pid < 0)
+        return -1;
+    std::string seen;
+    bool sent = false;
+    for (int waited = 0; waited < 20000;) {
+        struct pollfd watch = {master, POLLIN, 0};
+        if (poll(&watch, 1, 50) <= 0) {
+            waited += 50;
+            siginfo_t info = {};
+            if (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                info.si_pid != 0)
+                break; // it has ended
+            continue;
+        }
+        char chunk[256];
+        ssize_t n = read(master, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        seen.append(chunk, (size_t)n);
+        if (!sent && seen.find("ready") != std::string::npos) {
+            sent = write(master, typed.data(), typed.size()) == (ssize_t)typed.size();
+        }
+    }
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    close(master);
+    *screen = seen;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+static volatile sig_atomic_t InterruptsSeen;
+static void SeeInterrupt(int) {
+    InterruptsSeen = InterruptsSeen + 1;
+}
+
+// Starts read-tty in a group of its own from the terminal's foreground and
+// waits for it (10 s at most): 0 when it read the line, 10 + its own exit
+// code otherwise (a stopped program times out: 99); 20 when the terminal is
+// not this process's group's again after the wait, 30 when the program's
+// exit code differs from *expected (when set), 40 and up when this process
+// saw a number of interrupts other than expected.
+static DWORD ExpectedCode;
+static int ExpectedInterrupts;
+static int ReadTerminalInOwnGroup() {
+    InterruptsSeen = 0;
+    Capture capture;
+    PROCESS_INFORMATION process;
+    if (!StartWith(Self() + " --child read-tty", capture.handle, CREATE_NEW_PROCESS_GROUP,
+                   &process))
+        return 1;
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        return 99;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    if (tcgetpgrp(0) != getpgrp())
+        return 20;
+    if (code != ExpectedCode)
+        return 30;
+    if (InterruptsSeen != ExpectedInterrupts)
+        return 40 + InterruptsSeen;
+    if (code == 0 && capture.Read() != "read:typed line\n")
+        return 50;
+    return 0;
+}
+
+TEST(Process, ProgramInAGroupOfItsOwnGetsTheTerminalForItsRun) {
+    ExpectedCode = 0;
+    ExpectedInterrupts = 0;
+    std::string screen;
+    EXPECT_EQ(0, InTerminal(ReadTerminalInOwnGroup, "typed line\n", &screen)) << screen;
+}
+
+// The terminal's Ctrl-C reaches the program's group alone; when it ended
+// the program, the host is sent it too once the terminal is back.
+static int CatchInterruptAndRead() {
+    signal(SIGINT, SeeInterrupt);
+    return ReadTerminalInOwnGroup();
+}
+static int IgnoreInterruptAndRead() {
+    signal(SIGINT, SIG_IGN);
+    return ReadTerminalInOwnGroup();
+}
+
+TEST(Process, CtrlCThatEndedTheProgramIsPassedToTheHost) {
+    ExpectedCode = 0xE0000100u + SIGINT;
+    ExpectedInterrupts = 1;
+    std::string screen;
+    EXPECT_EQ(0, InTerminal(CatchInterruptAndRead, "\x03", &screen)) << screen;
+    // A host that ignores it goes on as if nothing happened.
+    ExpectedInterrupts = 0;
+    EXPECT_EQ(0, InTerminal(IgnoreInterruptAndRead, "\x03", &screen)) << screen;
 }
 #endif
