@@ -874,10 +874,16 @@ extern "C" BOOL TerminateJobObject(HANDLE job, UINT exitCode) {
     // The group's id cannot have gone to another group while its leader is
     // an unreaped child of ours, or while it has members.
     bool groupInUse = running || kill(-group, 0) == 0 || errno == EPERM;
+    bool adopt = IsSubreaper();
+    // An ordinary end costs a few calls, not a walk of /proc: the program
+    // has ended and left its group empty, and no orphan can have come to a
+    // host that has no child at all.
+    if (!groupInUse && (!adopt || !HasChildren()))
+        return TRUE;
     JobTree.root = running ? group : 0;
     JobTree.rootIncluded = running;
     JobTree.group = groupInUse ? group : 0;
-    JobTree.adopt = IsSubreaper();
+    JobTree.adopt = adopt;
     JobTree.since = slot->started;
     JobTree.startedHere = StartedHere;
     if (EndTree(&JobTree) < 0 && groupInUse) {

@@ -257,10 +257,14 @@ static bool IsChild(pid_t pid) {
            0;
 }
 
-size_t ListChildren(pid_t* children, size_t capacity) {
+bool HasChildren() {
     siginfo_t info;
     memset(&info, 0, sizeof info);
-    if (waitid(P_ALL, 0, &info, WEXITED | WSTOPPED | WCONTINUED | WNOHANG | WNOWAIT) != 0)
+    return waitid(P_ALL, 0, &info, WEXITED | WSTOPPED | WCONTINUED | WNOHANG | WNOWAIT) == 0;
+}
+
+size_t ListChildren(pid_t* children, size_t capacity) {
+    if (!HasChildren())
         return 0;                  // ECHILD: none
     const pid_t Largest = 4194304; // the kernel's limit of process ids
     pid_t self = getpid();

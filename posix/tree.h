@@ -77,6 +77,10 @@ void ReleaseTree(ProcessTree* tree);
 // read, and then signals nothing.
 int EndTree(ProcessTree* tree);
 
+// Whether the calling process has any child, running or ended but not yet
+// reaped; one system call, no /proc.
+bool HasChildren();
+
 // The calling process's children, running or ended but not yet reaped,
 // found without /proc: every process id given out since the caller's own,
 // up to the newest (that of a thread started for the purpose: threads take
