@@ -195,13 +195,17 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
         return INVALID_HANDLE_VALUE;
     // Not blocking: opening a FIFO waits for its other end otherwise. A FIFO
     // with no reader refuses a writer at once (ENXIO), as a socket refuses
-    // any opening.
-    int fd = open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    // any opening. A file created exclusively is a new regular file, which
+    // needs neither that nor a look at what it is.
+    bool created = (how & O_EXCL) != 0;
+    int fd =
+        open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | (created ? 0 : O_NONBLOCK),
+             0600);
     if (fd < 0 && errno == ENXIO)
         errno = EACCES;
     if (fd >= 0)
         fd = KeepAboveStandard(fd);
-    if (fd >= 0) {
+    if (fd >= 0 && !created) {
         struct stat info;
         int error = 0;
         // A failed fstat, or a failed emptying of a regular file with

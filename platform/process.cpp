@@ -117,6 +117,10 @@ static void ReturnTerminal(HandleSlot* slot) {
 // reached its group alone), this process gets the same signal, as a shell
 // passes on the Ctrl-C that ended its foreground job.
 static void AfterReap(HandleSlot* slot) {
+    if (slot->fd >= 0) {
+        close(slot->fd);
+        slot->fd = -1;
+    }
     if (!slot->lent)
         return;
     ReturnTerminal(slot);
@@ -665,6 +669,8 @@ static BOOL PollChild(HandleSlot* slot) {
 static void CloseProcess(HandleSlot* slot) {
     if (!slot->reaped)
         PollChild(slot);
+    if (slot->fd >= 0)
+        close(slot->fd);
     ReturnTerminal(slot);
 }
 
@@ -679,16 +685,17 @@ static uint64_t MillisecondsSince(const struct timespec* start) {
 
 // Sleeps until the child may have ended or the milliseconds have passed:
 // on a process file descriptor where the kernel has them (Linux 5.3), which
-// becomes readable when the child ends, otherwise for a step that starts at
-// 1 ms and doubles up to 50 ms, so that a short program is not waited for
-// much past its end and a long one costs little.
-static void AwaitChild(const HandleSlot* slot, uint64_t milliseconds, long* step) {
+// becomes readable when the child ends and is kept in the slot for the
+// waits that follow until the child is reaped; otherwise for a step that
+// starts at 1 ms and doubles up to 50 ms, so that a short program is not
+// waited for much past its end and a long one costs little.
+static void AwaitChild(HandleSlot* slot, uint64_t milliseconds, long* step) {
 #ifdef SYS_pidfd_open
-    int fd = (int)syscall(SYS_pidfd_open, slot->pid, 0);
-    if (fd >= 0) {
-        struct pollfd watch = {fd, POLLIN, 0};
+    if (slot->fd < 0)
+        slot->fd = KeepAboveStandard((int)syscall(SYS_pidfd_open, slot->pid, 0));
+    if (slot->fd >= 0) {
+        struct pollfd watch = {slot->fd, POLLIN, 0};
         poll(&watch, 1, milliseconds > INT32_MAX ? INT32_MAX : (int)milliseconds);
-        close(fd);
         return;
     }
 #endif
