@@ -1,12 +1,11 @@
 // The progress window of the Linux layer: the window calls as the run makes
 // them, where nothing shows (standard error a file) and on a real terminal.
-// For the terminal, a leader process takes a pseudo-terminal as the
-// controlling terminal of a new session and, as a shell does, starts the
-// host in a process group of its own and gives it the terminal; the host
-// makes the calls. The parent reads everything that reached the terminal
-// from the master side: the status line's writes are exact, so the whole
-// transcript is compared.
+// On a terminal (terminal_session.h) the host makes the calls in a process
+// group of its own that a shell has given the terminal, and everything that
+// reached the terminal is read back: the status line's writes are exact, so
+// the whole transcript is compared.
 #include "child.h"
+#include "terminal_session.h"
 
 #include <dialog_template.h>
 #include <resource.h>
@@ -14,12 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -221,83 +216,13 @@ TEST(Window, MessageWaitWaitsForTheOneProcess) {
 
 // --- On a terminal ------------------------------------------------------------
 
-enum Ending { RETURNED = 1, STOPPED = 2, FAILED = 3 };
-
-struct Transcript {
-    std::string screen; // every byte that reached the terminal
-    int ending = FAILED;
-};
-
-// Runs steps in a host process on a new terminal of the given width, under
-// LANG=C.UTF-8; returns what reached the terminal and how the host ended.
-Transcript OnTerminal(int columns, void (*steps)(int tty)) {
-    int master = -1, slave = -1, report[2];
-    struct winsize size = {24, (unsigned short)columns, 0, 0};
-    EXPECT_EQ(0, openpty(&master, &slave, nullptr, nullptr, &size));
-    EXPECT_EQ(0, pipe(report));
-    // No output processing: the bytes arrive as they were written.
-    struct termios modes;
-    tcgetattr(slave, &modes);
-    modes.c_oflag &= ~(tcflag_t)OPOST;
-    tcsetattr(slave, TCSANOW, &modes);
-    pid_t leader = fork();
-    if (leader == 0) {
-        close(master);
-        close(report[0]);
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        dup2(slave, STDERR_FILENO);
-        setenv("LANG", "C.UTF-8", 1);
-        unsetenv("LC_ALL");
-        unsetenv("LC_CTYPE");
-        signal(SIGTTOU, SIG_IGN);
-        int go[2];
-        if (pipe(go) != 0)
-            _exit(FAILED);
-        pid_t host = fork();
-        if (host == 0) {
-            signal(SIGTTOU, SIG_DFL);
-            setpgid(0, 0);
-            char byte;
-            if (read(go[0], &byte, 1) != 1)
-                _exit(FAILED);
-            steps(slave);
-            _exit(::testing::Test::HasFailure() ? FAILED : RETURNED);
-        }
-        setpgid(host, host);
-        tcsetpgrp(slave, host);
-        if (write(go[1], "g", 1) != 1)
-            _exit(FAILED);
-        int status = 0;
-        waitpid(host, &status, WUNTRACED);
-        int ending = WIFSTOPPED(status)  ? STOPPED
-                     : WIFEXITED(status) ? WEXITSTATUS(status)
-                                         : FAILED;
-        if (ending == STOPPED) {
-            kill(host, SIGKILL);
-            waitpid(host, nullptr, 0);
-        }
-        _exit(write(report[1], &ending, sizeof ending) == (ssize_t)sizeof ending ? 0 : 1);
-    }
-    close(slave);
-    close(report[1]);
-    Transcript transcript;
-    char buffer[4096];
-    for (;;) {
-        struct pollfd watch = {master, POLLIN, 0};
-        if (poll(&watch, 1, 10000) != 1)
-            break; // the test's timeout is the only limit; this keeps it from hanging
-        ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0)
-            break; // every process of the session has closed the terminal
-        transcript.screen.append(buffer, (size_t)n);
-    }
-    EXPECT_EQ((ssize_t)sizeof transcript.ending,
-              read(report[0], &transcript.ending, sizeof transcript.ending));
-    waitpid(leader, nullptr, 0);
-    close(master);
-    close(report[0]);
-    return transcript;
+// Runs steps as the host on a new terminal of the given width; 0 when no
+// check failed there.
+TerminalSession OnTerminal(int columns, void (*steps)(int tty)) {
+    return RunOnTerminal(columns, 24, [steps](int tty) {
+        steps(tty);
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
 }
 
 std::string Status(const std::string& command, const std::string& time) {
@@ -330,8 +255,8 @@ void ShowUpdateAndErase(int) {
 }
 
 TEST(Window, StatusLineAppearsUpdatesAndIsErased) {
-    Transcript shown = OnTerminal(100, ShowUpdateAndErase);
-    EXPECT_EQ(shown.ending, RETURNED);
+    TerminalSession shown = OnTerminal(100, ShowUpdateAndErase);
+    EXPECT_EQ(shown.status, 0);
     const std::string command = Init().command;
     std::string first = Status(command, "1 s"), longer = Status(command, "12 s, 48 s left");
     std::string expected = Drawn(first, 0) + Drawn(Status(command, "2 s"), first.size()) +
@@ -354,18 +279,18 @@ void ShowLongCommand(int) {
 // the last column, which would wrap), and its control characters show as
 // ^X; on a terminal too narrow for the rest the line itself is cut.
 TEST(Window, StatusLineShortensTheCommandLineToTheTerminal) {
-    Transcript wide = OnTerminal(40, ShowLongCommand);
-    EXPECT_EQ(wide.ending, RETURNED);
+    TerminalSession wide = OnTerminal(40, ShowLongCommand);
+    EXPECT_EQ(wide.status, 0);
     std::string line = "Running: ^[[...  (1 s)  Ctrl-C stops it";
     ASSERT_EQ(line.size(), 39u);
     EXPECT_EQ(wide.screen, Drawn(line, 0) + Drawn("", 39));
 
-    Transcript narrow = OnTerminal(20, ShowLongCommand);
-    EXPECT_EQ(narrow.ending, RETURNED);
+    TerminalSession narrow = OnTerminal(20, ShowLongCommand);
+    EXPECT_EQ(narrow.status, 0);
     EXPECT_EQ(narrow.screen, Drawn("Running: ^[[2Jpr...", 0) + Drawn("", 19));
 
-    Transcript roomy = OnTerminal(200, ShowLongCommand);
-    EXPECT_EQ(roomy.ending, RETURNED);
+    TerminalSession roomy = OnTerminal(200, ShowLongCommand);
+    EXPECT_EQ(roomy.status, 0);
     std::string whole = Status("^[[2Jpre -i \"/tmp/se1.TMP\" " + std::string(100, 'x'), "1 s");
     EXPECT_EQ(roomy.screen, Drawn(whole, 0) + Drawn("", whole.size()));
 }
@@ -408,8 +333,8 @@ void DrawWhileOthersHoldTheTerminal(int tty) {
 }
 
 TEST(Window, StatusLineGoesOnWhileTheProgramHoldsTheTerminalOnly) {
-    Transcript shown = OnTerminal(100, DrawWhileOthersHoldTheTerminal);
-    EXPECT_EQ(shown.ending, RETURNED) << "the host was stopped, or a check failed";
+    TerminalSession shown = OnTerminal(100, DrawWhileOthersHoldTheTerminal);
+    EXPECT_EQ(shown.status, 0) << "the host was stopped, or a check failed";
     const std::string command = Init().command;
     std::string first = Status(command, "1 s");
     EXPECT_EQ(shown.screen, Drawn(first, 0) + Drawn(Status(command, "2 s"), first.size()));
