@@ -20,6 +20,8 @@
 //                       standard error, then exits with CODE
 //   ignore-interrupt MS ignores Ctrl-C (SIGINT on Linux), then sleeps MS
 //                       milliseconds and writes "slept"
+//   pause MS ARGS...    sleeps MS milliseconds whatever else its command line
+//                       holds (as a real program's options), writes "slept"
 #include "child.h"
 
 #include <stdio.h>
@@ -290,6 +292,8 @@ int RunChildMode(int argc, char** argv) {
         fputs(args[1], stderr);
         Put("out", 3);
         code = atoi(args[0]);
+    } else if (strcmp(mode, "pause") == 0 && count >= 1) {
+        code = SleepFor(atol(args[0]));
     }
     fflush(stdout);
     return code;
