@@ -3,6 +3,9 @@
 // activated, and a thread timer, which only the run's own message loop can
 // dispatch, then reads the window, acts on it as a user would and, on
 // request, has another thread ask the host's window whether it answers.
+// Times are measured from the events themselves, not from OnCall's return:
+// under Wine in Xvfb, without a window manager, destroying a window that
+// was shown takes two seconds of Wine's own.
 #pragma once
 
 #include "plugin_fixture.h"
@@ -36,6 +39,9 @@ struct ProgressPlan {
     bool pingOwner = false;
     // Where to save a PNG of the window, 700 ms after it appeared; NULL for none.
     const char* screenshot = nullptr;
+    // A file in which the program writes its own process id and its child's
+    // ("tree" mode): from the action on, another thread waits for both to end.
+    std::string tree;
 };
 
 struct ProgressSeen {
@@ -57,8 +63,13 @@ struct ProgressSeen {
     bool windowGoneAtReturn = false;
     int boxesWhileShown = 0; // other dialogs and boxes activated while it existed
     bool screenshotSaved = false;
+    // Pings sent while the run's loop went on (the owner still disabled
+    // when the reply came), how many were answered, and the slowest.
     int pings = 0, pingsAnswered = 0;
     DWORD slowestPing = 0; // milliseconds
+    // Milliseconds from the action to the end of the program and of its
+    // child; -1 when one had not ended five seconds after the action.
+    long programEndedAfter = -1, childEndedAfter = -1;
 };
 
 // OnCall with the progress window watched and acted on as the plan says;

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 const char ProgressCaption[] = "Run external preprocessor plug-in";
@@ -25,6 +26,7 @@ struct Watch {
     UINT_PTR timer;
     HHOOK hook;
     std::thread pinger;
+    std::thread treeWatcher;
     std::atomic<bool> stop;
 };
 
@@ -51,7 +53,9 @@ void Ping(Watch* watch) {
         LRESULT answered =
             SendMessageTimeoutA(watch->owner, WM_NULL, 0, 0, SMTO_NORMAL, PING_TIMEOUT_MS, &result);
         DWORD took = GetTickCount() - begin;
-        if (watch->stop)
+        // The run re-enables the owner as its loop ends: a reply after that
+        // is not the loop's to give.
+        if (watch->stop || IsWindowEnabled(watch->owner))
             break;
         watch->seen->pings++;
         if (answered != 0)
@@ -84,6 +88,25 @@ void Inspect(Watch* watch, HWND window) {
         LONG dx = (mine.left + mine.right) - (theirs.left + theirs.right);
         LONG dy = (mine.top + mine.bottom) - (theirs.top + theirs.bottom);
         seen.centreOffset = (int)((labs(dx) + labs(dy)) / 2);
+    }
+}
+
+// From the action on: how long the program and its child take to end.
+void WatchTree(std::string file, DWORD acted, ProgressSeen* seen) {
+    unsigned long ids[2] = {0, 0};
+    std::ifstream(file) >> ids[0] >> ids[1];
+    long* ended[2] = {&seen->programEndedAfter, &seen->childEndedAfter};
+    for (int i = 0; i < 2; i++) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)ids[i]);
+        if (process == nullptr) {
+            // Gone already, or never there.
+            *ended[i] = ids[i] != 0 ? (long)(GetTickCount() - acted) : -1;
+            continue;
+        }
+        DWORD waited = GetTickCount() - acted;
+        if (waited < 5000 && WaitForSingleObject(process, 5000 - waited) == WAIT_OBJECT_0)
+            *ended[i] = (long)(GetTickCount() - acted);
+        CloseHandle(process);
     }
 }
 
@@ -130,6 +153,8 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (plan.action != ProgressAction::None && !watch->acted && since >= plan.actAfter) {
         watch->acted = true;
         seen.actedAt = GetTickCount() - watch->start;
+        if (!plan.tree.empty())
+            watch->treeWatcher = std::thread(WatchTree, plan.tree, GetTickCount(), &seen);
         Act(window, plan.action);
     }
 }
@@ -150,7 +175,10 @@ LRESULT CALLBACK SeeActivation(int code, WPARAM wParam, LPARAM lParam) {
                     watch->pinger = std::thread(Ping, watch);
             }
         } else if (watch->window != nullptr && IsWindow(watch->window)) {
-            watch->seen->boxesWhileShown++;
+            char className[64] = {};
+            GetClassNameA(window, className, sizeof className);
+            if (strcmp(className, "#32770") == 0)
+                watch->seen->boxesWhileShown++;
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -175,10 +203,10 @@ std::vector<Box> CallWatchingProgress(LoadedPlugin& plugin, FakeHost& host,
     std::vector<Box> boxes = plugin.Call(
         host,
         [&] {
-            // The owner is a real window on the screen, large enough that a
-            // window centred on it lies on the screen too.
+            // The owner is a window on the screen, as a host's is, large
+            // enough that a window centred on it lies on the screen too.
             watch.owner = host.context.OwnerWindow;
-            SetWindowPos(watch.owner, nullptr, 160, 120, 640, 480, SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(watch.owner, nullptr, 160, 120, 640, 480, SWP_NOZORDER | SWP_SHOWWINDOW);
             watch.hook = SetWindowsHookExA(WH_CBT, SeeActivation, nullptr, GetCurrentThreadId());
             watch.start = GetTickCount();
         },
@@ -191,6 +219,8 @@ std::vector<Box> CallWatchingProgress(LoadedPlugin& plugin, FakeHost& host,
         });
     if (watch.pinger.joinable())
         watch.pinger.join();
+    if (watch.treeWatcher.joinable())
+        watch.treeWatcher.join();
     if (watch.timer != 0)
         KillTimer(nullptr, watch.timer);
     Current = nullptr;
