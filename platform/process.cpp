@@ -668,3 +668,29 @@ extern "C" BOOL TerminateJobObject(HANDLE job, UINT exitCode) {
     kill(-group, SIGKILL);
     return TRUE;
 }
+
+// GetEnvironmentStringsA: the host's environment as a block of "NAME=value"
+// entries, each with its terminator, ended by an empty entry, in a buffer of
+// the layer's own (65536 bytes). NULL with ERROR_NOT_ENOUGH_MEMORY when it
+// does not fit. FreeEnvironmentStringsA lets go of it.
+static char EnvironmentBlock[65536];
+
+extern "C" LPCH GetEnvironmentStringsA(void) {
+    size_t used = 0;
+    for (char** entry = environ; *entry != NULL; entry++) {
+        size_t length = strlen(*entry) + 1;
+        if (used + length + 1 > sizeof EnvironmentBlock) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return NULL;
+        }
+        memcpy(EnvironmentBlock + used, *entry, length);
+        used += length;
+    }
+    EnvironmentBlock[used] = '\0';
+    return EnvironmentBlock;
+}
+
+extern "C" BOOL FreeEnvironmentStringsA(LPCH block) {
+    (void)block;
+    return TRUE;
+}

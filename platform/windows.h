@@ -59,6 +59,7 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef char* LPCH;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 typedef union {
@@ -135,6 +136,8 @@ typedef struct HWND__* HWND;
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
 #define FILE_ATTRIBUTE_READONLY 0x1
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
@@ -306,6 +309,8 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode);
 HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
+LPCH GetEnvironmentStringsA(void);
+BOOL FreeEnvironmentStringsA(LPCH block);
 
 // message.cpp
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

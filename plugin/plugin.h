@@ -21,16 +21,19 @@ enum {
     PATH_ARRAY = PATH_CAPACITY + 1,
     MODULE_PATH_CAPACITY = 261,
     TEXT_CAPACITY = 102400,
-    HOST_TEXT_SIZE = 64,
-    PLUGIN_KIND = 16
+    HOST_TEXT_SIZE = 64
 };
 
+// A 32-bit value that only the host interprets: the text a run works on.
 typedef uint32_t TargetHandle;
 
-typedef int32_t(PLUGIN_CALL* GetTargetHandleProc)(uint32_t* handle);
-typedef int32_t(PLUGIN_CALL* GetTargetTextProc)(uint32_t handle, char* buffer, int32_t capacity);
-typedef int32_t(PLUGIN_CALL* SetTargetTextProc)(uint32_t handle, const char* text);
+typedef int32_t(PLUGIN_CALL* GetTargetHandleProc)(TargetHandle* handle);
+typedef int32_t(PLUGIN_CALL* GetTargetTextProc)(TargetHandle handle, char* buffer,
+                                                int32_t capacity);
+typedef int32_t(PLUGIN_CALL* SetTargetTextProc)(TargetHandle handle, const char* text);
 
+// What OnInstall reports: the plug-in's kind code and title.
+#define PLUGIN_KIND 16
 #define PLUGIN_TITLE "External Preprocessor"
 
 // Filled by the plug-in during OnInstall. The host decides how large Title is;

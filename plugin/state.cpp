@@ -12,6 +12,9 @@ char SettingsPath[PATH_ARRAY];
 UINT IgnoreExitCode;
 UINT TimeLimit;
 UINT HideConsole;
+UINT ShowProgress;
+UINT AllowEmptyOutput;
+UINT TextsInEnvironment;
 
 char ExpandedCommandLine[PATH_ARRAY];
 char TextBuffer[TEXT_CAPACITY + 1];

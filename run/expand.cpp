@@ -25,10 +25,13 @@ BOOL ReplacePlaceholder(const char* placeholder, const char* value) {
     return TRUE;
 }
 
+void CopyHostText(char* copy, const char* text) {
+    size_t n = strnlen(text, HOST_TEXT_SIZE);
+    memcpy(copy, text, n);
+    copy[n] = '\0';
+}
+
 BOOL ExpandCommandLine(const char* inputFilePath) {
-    // The host's texts are NUL-terminated within their 64 bytes; copy each
-    // through a bounded buffer all the same, so a host that fills one
-    // completely cannot make the search run past it.
     static char Value[HOST_TEXT_SIZE + 1];
     struct Placeholder {
         const char* name;
@@ -45,9 +48,7 @@ BOOL ExpandCommandLine(const char* inputFilePath) {
     if (!ReplacePlaceholder("%f", inputFilePath))
         return FALSE;
     for (const Placeholder& p : placeholders) {
-        size_t n = strnlen(p.text, HOST_TEXT_SIZE);
-        memcpy(Value, p.text, n);
-        Value[n] = '\0';
+        CopyHostText(Value, p.text);
         if (!ReplacePlaceholder(p.name, Value))
             return FALSE;
     }

@@ -3,83 +3,63 @@
 // file, and what it wrote becomes the host's text.
 //
 // The text is replaced only after a run that went right: the text was taken
-// whole, the program started, ended by itself with exit code 0 (unless the
-// settings say not to look), within its time limit, and wrote no more than
-// the buffer holds and no NUL byte. After anything else the run ends with a
-// box that says why, without calling SetTargetText, so the host's text stays
-// as it was. The three temporary files are removed at the end of every run.
+// whole, the program started, ended by itself (not by a crash or a signal)
+// with exit code 0 (unless the settings say not to look), within its time
+// limit, wrote no more than the buffer holds and no NUL byte, and wrote
+// something, or else changed its input file (a program that edits its file
+// in place). After anything else the run ends with a box that says why,
+// without calling SetTargetText, so the host's text stays as it was; after
+// Cancel it ends without a box. Every program runs in a job: the run ends
+// whatever it started, when the user cancels it, when a limit is passed, and
+// when it ends. The temporary files are removed at the end of every run.
 #include "run.h"
+#include "environment.h"
+#include "messages.h"
 #include "settings/settings.h"
+#include "wait.h"
 
 #include <string.h>
-
-static const UINT ErrorBox = MB_OK | MB_ICONERROR;
 
 // The longest text taken. GetTargetText copies at most the capacity, and a
 // host may keep the last byte for its terminator, so a text of
 // TEXT_CAPACITY - 1 bytes or more may be the cut head of a longer one.
 static const DWORD LongestText = TEXT_CAPACITY - 2;
-// How much of the program's standard error a box shows.
-enum { ERROR_TEXT_SHOWN = 1000 };
+
+enum {
+    // Names taken in turn when the output files' names are taken already.
+    NAME_TRIES = 8,
+    // The piece of the input file compared with the text at a time.
+    COMPARE_CHUNK = 4096
+};
 
 // The capture file's name: the input file's path followed by ".sql"; the
 // standard error file's: the input file's path followed by ".err".
 static char CaptureFile[PATH_ARRAY + 4];
 static char ErrorFile[PATH_ARRAY + 4];
 static char TempDirectory[PATH_ARRAY];
-// A box's text, made of formatted lines (at most 1024 characters each) and
-// the start of the program's standard error.
-static char Message[3072];
-static char Reason[512];
-static char ErrorText[ERROR_TEXT_SHOWN + 1];
+static char NewInputFile[PATH_ARRAY];
+static char Chunk[COMPARE_CHUNK];
 // The host's handle of the text; kept from run to run, so a host without
 // GetTargetHandle gets back whatever it was last.
 static TargetHandle CurrentTarget;
+// The length of the text handed to the program.
+static DWORD TextLength;
 static BOOL InputCreated;
 static BOOL CaptureCreated;
 static BOOL ErrorCreated;
-
-// How the program's run ended.
-enum Outcome { RAN, NOT_STARTED, TIMED_OUT };
+// The files the program writes, NULL when not open (standard error: also
+// when it goes to the null device).
+static HANDLE Capture;
+static HANDLE Errors;
+// The job that holds the program and all it starts, NULL when there is
+// none; InJob when the program is in it.
+static HANDLE Job;
+static BOOL InJob;
 
 static const char CreateFailed[] = "Could not create temporary file\n'%s'\nError code=%d";
-static const char TextKept[] = "The text was left as it was.";
+static const char ReadFailed[] = "Could not read temporary file\n'%s'\nError code=%d";
 
-// Appends text to Message, as far as it has room.
-static void Append(const char* text) {
-    size_t used = strlen(Message);
-    size_t room = sizeof Message - used; // with the terminator's byte
-    size_t length = strlen(text);
-    if (length >= room)
-        length = room - 1;
-    memcpy(Message + used, text, length);
-    Message[used + length] = '\0';
-}
-
-// Appends a line break and then the system's description of an error code,
-// when it has one.
-static void AppendReason(DWORD code) {
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                  code, 0, Reason, sizeof Reason, NULL);
-    while (length > 0 &&
-           (Reason[length - 1] == '\r' || Reason[length - 1] == '\n' || Reason[length - 1] == ' '))
-        Reason[--length] = '\0';
-    if (length > 0) {
-        Append("\n");
-        Append(Reason);
-    }
-}
-
-static void ShowError(void) {
-    MessageBoxA(Host->OwnerWindow, Message, "Error", ErrorBox);
-}
-
-// An "Error" box with a path and an error code, and the code's description.
-static void ShowFileError(const char* format, const char* path, DWORD error) {
-    wsprintfA(Message, format, path, (int)error);
-    AppendReason(error);
-    ShowError();
-}
+// --- Temporary files --------------------------------------------------------
 
 // Removes a temporary file. A process the program started may hold it open
 // for a moment after the program has ended (a console host, a virus
@@ -92,6 +72,15 @@ static void RemoveFile(const char* path) {
             return;
         Sleep(20);
     }
+}
+
+static void CloseOutputFiles(void) {
+    if (Capture != NULL)
+        CloseHandle(Capture);
+    if (Errors != NULL)
+        CloseHandle(Errors);
+    Capture = NULL;
+    Errors = NULL;
 }
 
 // Removes the run's temporary files, the input file first. Only files this
@@ -109,12 +98,12 @@ static void RemoveTemporaryFiles(void) {
     ErrorCreated = FALSE;
 }
 
-// Chooses the temporary directory and creates a uniquely named, empty input
-// file there; derives the other two files' names from it.
-static BOOL CreateTemporaryName(void) {
-    InputFile[0] = '\0';
-    CaptureFile[0] = '\0';
-    ErrorFile[0] = '\0';
+// Chooses the temporary directory; 0, or the error code why no file can be
+// made there. The name is the directory, a separator where it lacks one,
+// "se", up to four hexadecimal digits and ".TMP": it must fit in 259
+// characters. Not every implementation of the unique-name call refuses a
+// longer one.
+static DWORD ChooseDirectory(void) {
     if (WorkingDirectory[0] != '\0') {
         strcpy(TempDirectory, WorkingDirectory);
     } else {
@@ -123,31 +112,122 @@ static BOOL CreateTemporaryName(void) {
         if (length == 0 || length >= PATH_CAPACITY)
             TempDirectory[0] = '\0';
     }
-    // The name is the directory, a separator where it lacks one, "se", up to
-    // four hexadecimal digits and ".TMP": it must fit in 259 characters. Not
-    // every implementation of the unique-name call refuses a longer one.
     size_t length = strlen(TempDirectory);
     BOOL separator =
         length > 0 && (TempDirectory[length - 1] == '\\' || TempDirectory[length - 1] == '/');
-    DWORD error = 0;
-    if (length == 0) {
-        error = ERROR_DIRECTORY;
-    } else if (length + (separator ? 0 : 1) + 2 + 4 + 4 > PATH_CAPACITY - 1) {
-        error = ERROR_FILENAME_EXCED_RANGE;
-    } else if (GetTempFileNameA(TempDirectory, "se", 0, InputFile) == 0) {
-        error = GetLastError();
-        InputFile[0] = '\0';
-    }
-    if (error != 0) {
-        ShowFileError("Could not create a temporary file in\n'%s'\nError code=%d", TempDirectory,
-                      error);
-        return FALSE;
-    }
+    if (length == 0)
+        return ERROR_DIRECTORY;
+    if (length + (separator ? 0 : 1) + 2 + 4 + 4 > PATH_CAPACITY - 1)
+        return ERROR_FILENAME_EXCED_RANGE;
+    return 0;
+}
+
+// Creates a new uniquely named, empty input file and derives the other two
+// files' names from it. The new name is taken before an earlier input file
+// of this run is removed, so that the same name cannot come back. 0, or the
+// error code.
+static DWORD TakeInputName(void) {
+    if (GetTempFileNameA(TempDirectory, "se", 0, NewInputFile) == 0)
+        return GetLastError();
+    if (InputCreated)
+        RemoveFile(InputFile);
+    strcpy(InputFile, NewInputFile);
     InputCreated = TRUE;
     strcpy(CaptureFile, InputFile);
     strcat(CaptureFile, ".sql");
     strcpy(ErrorFile, InputFile);
     strcat(ErrorFile, ".err");
+    return 0;
+}
+
+// Creates one of the files the program writes, exclusively and with a
+// handle the program inherits; NULL when it cannot be created.
+static HANDLE CreateOutputFile(const char* path, BOOL* created) {
+    SECURITY_ATTRIBUTES inherit;
+    memset(&inherit, 0, sizeof inherit);
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return NULL;
+    *created = TRUE;
+    return file;
+}
+
+static BOOL NameTaken(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+// Creates the output files beside the input file; 0, or the error code
+// with the failed file's name in *failed.
+static DWORD CreateOutputFiles(const char** failed) {
+    Capture = CreateOutputFile(CaptureFile, &CaptureCreated);
+    if (Capture == NULL) {
+        *failed = CaptureFile;
+        return GetLastError();
+    }
+    // Standard error is kept only to be shown when the exit code is.
+    if (!IgnoreExitCode) {
+        Errors = CreateOutputFile(ErrorFile, &ErrorCreated);
+        if (Errors == NULL) {
+            *failed = ErrorFile;
+            return GetLastError();
+        }
+    }
+    return 0;
+}
+
+// Chooses the directory and creates the three files. Where an output file's
+// name is taken already (anyone who may write the directory can take
+// names), the run takes a new name and tries again a few times. FALSE
+// (after the box) when the files cannot be made.
+static BOOL CreateTemporaryFiles(void) {
+    InputFile[0] = '\0';
+    CaptureFile[0] = '\0';
+    ErrorFile[0] = '\0';
+    DWORD error = ChooseDirectory();
+    for (int tries = 0; error == 0; tries++) {
+        error = TakeInputName();
+        if (error != 0)
+            break;
+        const char* failed = NULL;
+        DWORD outputError = CreateOutputFiles(&failed);
+        if (outputError == 0)
+            return TRUE;
+        CloseOutputFiles();
+        if (CaptureCreated)
+            RemoveFile(CaptureFile);
+        CaptureCreated = FALSE;
+        if (!NameTaken(outputError) || tries + 1 == NAME_TRIES) {
+            ShowFileError(CreateFailed, failed, outputError);
+            return FALSE;
+        }
+    }
+    ShowFileError("Could not create a temporary file in\n'%s'\nError code=%d", TempDirectory,
+                  error);
+    return FALSE;
+}
+
+// --- The text to the program ------------------------------------------------
+
+// Expands the command line and, where the settings ask for it, makes the
+// program's environment. FALSE (after the box) when nothing is to be run.
+static BOOL PrepareCommand(void) {
+    if (!ExpandCommandLine(InputFile)) {
+        wsprintfA(Message, "The expanded command line is longer than 259 characters.\n"
+                           "Nothing was run and the text was left as it was.");
+        ShowError();
+        return FALSE;
+    }
+    if (TextsInEnvironment && !MakeEnvironment()) {
+        wsprintfA(Message,
+                  "The environment with the PREPROCESSOR variables does not fit in the %u bytes "
+                  "the plug-in has for it.\nNothing was run and the text was left as it was.",
+                  (UINT)ENVIRONMENT_CAPACITY);
+        ShowError();
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -157,8 +237,8 @@ static BOOL WriteInput(HANDLE input) {
     if (Host->GetTargetHandle != NULL)
         Host->GetTargetHandle(&CurrentTarget);
     Host->GetTargetText(CurrentTarget, TextBuffer, TEXT_CAPACITY);
-    DWORD length = (DWORD)strlen(TextBuffer);
-    if (length > LongestText) {
+    TextLength = (DWORD)strlen(TextBuffer);
+    if (TextLength > LongestText) {
         wsprintfA(Message,
                   "The text is longer than the plug-in takes (at most %u bytes).\n"
                   "Nothing was run and the text was left as it was.",
@@ -167,119 +247,84 @@ static BOOL WriteInput(HANDLE input) {
         return FALSE;
     }
     DWORD written = 0;
-    BOOL ok = WriteFile(input, TextBuffer, length, &written, NULL);
-    if (!ok || written != length) {
-        MessageBoxA(Host->OwnerWindow, "Could not write TEMP file", "Error", ErrorBox);
+    BOOL ok = WriteFile(input, TextBuffer, TextLength, &written, NULL);
+    if (!ok || written != TextLength) {
+        wsprintfA(Message, "Could not write TEMP file");
+        ShowError();
         return FALSE;
     }
     return TRUE;
 }
 
-// Creates one of the files the program writes, exclusively and with a
-// handle the program inherits. INVALID_HANDLE_VALUE (after the box) when it
-// cannot be created.
-static HANDLE CreateOutputFile(const char* path, BOOL* created) {
-    SECURITY_ATTRIBUTES inherit;
-    memset(&inherit, 0, sizeof inherit);
-    inherit.nLength = sizeof inherit;
-    inherit.bInheritHandle = TRUE;
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        ShowFileError(CreateFailed, path, GetLastError());
-    else
-        *created = TRUE;
-    return file;
-}
-
-// The "Execute Error!" box: the command line, then why it could not start:
-// where no command line is set, which file to set it in; otherwise the
-// system's description of the error.
-static void ShowNotStarted(DWORD error) {
-    Message[0] = '\0';
-    Append(ExpandedCommandLine);
-    const char* p = CommandLine;
-    while (*p == ' ' || *p == '\t')
-        p++;
-    if (*p == '\0') {
-        Append("\nNo command line is set. Write one as CommandLine in section [Path] of the "
-               "settings file:\n");
-        Append(SettingsPath[0] != '\0' ? SettingsPath
-                                       : "(none: no settings path could be made from the "
-                                         "module's path)");
-    } else {
-        AppendReason(error);
+// Opens the input file, prepares the command and writes the text; FALSE
+// (after the box) when nothing is to be run.
+static BOOL PrepareInput(void) {
+    HANDLE input = CreateFileA(InputFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (input == INVALID_HANDLE_VALUE) {
+        ShowFileError(CreateFailed, InputFile, GetLastError());
+        return FALSE;
     }
-    MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
+    BOOL ready = PrepareCommand() && WriteInput(input);
+    CloseHandle(input);
+    return ready;
 }
 
-// The time limit in milliseconds for the wait, INFINITE for none.
-static DWORD WaitLimit(void) {
-    if (TimeLimit == 0 || TimeLimit > (INFINITE - 1) / 1000)
-        return INFINITE;
-    return TimeLimit * 1000;
-}
+// --- The program ------------------------------------------------------------
 
-// Starts the program with its standard output in the capture file and its
-// standard error in the error file (or the null device), waits for it to
-// end, or, with a time limit, ends it and everything it started once the
-// limit has passed. *exitCode gets the program's exit code.
-static Outcome RunProgram(HANDLE capture, HANDLE errors, DWORD* exitCode) {
+// Starts the program suspended in a process group of its own, puts it in a
+// job, so that the job holds everything it starts, and lets it run. FALSE
+// (after the box) when it cannot be started.
+static BOOL StartProgram(PROCESS_INFORMATION* process) {
     STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
     memset(&startup, 0, sizeof startup);
-    memset(&process, 0, sizeof process);
+    memset(process, 0, sizeof *process);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = NULL;
-    startup.hStdOutput = capture;
-    startup.hStdError = errors;
-    DWORD limit = WaitLimit();
-    DWORD flags = NORMAL_PRIORITY_CLASS;
+    startup.hStdOutput = Capture;
+    startup.hStdError = Errors;
+    DWORD flags = NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
     if (HideConsole)
         flags |= CREATE_NO_WINDOW;
-    // A program that may have to be ended starts suspended in a group of its
-    // own and goes into a job before it runs, so the job holds everything it
-    // starts.
-    if (limit != INFINITE)
-        flags |= CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
-    if (!CreateProcessA(NULL, ExpandedCommandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup,
-                        &process)) {
+    if (!CreateProcessA(NULL, ExpandedCommandLine, NULL, NULL, TRUE, flags,
+                        TextsInEnvironment ? Environment : NULL, NULL, &startup, process)) {
         ShowNotStarted(GetLastError());
-        return NOT_STARTED;
+        return FALSE;
     }
-    Outcome outcome = RAN;
-    if (limit == INFINITE) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-    } else {
-        HANDLE job = CreateJobObjectA(NULL, NULL);
-        BOOL inJob = job != NULL && AssignProcessToJobObject(job, process.hProcess);
-        ResumeThread(process.hThread);
-        if (WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
-            // Where the program could not go into a job (one the host is in
-            // forbids it), at least the program itself is ended.
-            if (inJob)
-                TerminateJobObject(job, 1);
-            else
-                TerminateProcess(process.hProcess, 1);
-            WaitForSingleObject(process.hProcess, INFINITE);
-            outcome = TIMED_OUT;
-        }
-        if (job != NULL)
-            CloseHandle(job);
-    }
-    *exitCode = 0;
-    GetExitCodeProcess(process.hProcess, exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return outcome;
+    Job = CreateJobObjectA(NULL, NULL);
+    InJob = Job != NULL && AssignProcessToJobObject(Job, process->hProcess);
+    ResumeThread(process->hThread);
+    return TRUE;
 }
 
-// The box for a program that ended with a non-zero exit code: the code (an
-// exit status of an abnormal end also in hexadecimal, with the system's
-// description where it has one), that the text was kept, and the start of
-// what the program wrote to its standard error.
-static void ShowFailed(DWORD exitCode, HANDLE errors) {
+// Ends the program and every process it started that still runs. Where the
+// program could not go into a job (one the host is in forbids it), at least
+// the program itself is ended.
+static void EndProgram(HANDLE process) {
+    if (InJob)
+        TerminateJobObject(Job, 1);
+    else
+        TerminateProcess(process, 1);
+}
+
+// Lets go of the program's handles and its job.
+static void ReleaseProgram(PROCESS_INFORMATION* process) {
+    CloseHandle(process->hProcess);
+    CloseHandle(process->hThread);
+    if (Job != NULL)
+        CloseHandle(Job);
+    Job = NULL;
+    InJob = FALSE;
+}
+
+// --- Judging the outcome ----------------------------------------------------
+
+// The box for a program that ended with a non-zero exit code or abnormally:
+// the code (an exit status of an abnormal end also in hexadecimal, with the
+// system's description where it has one), that the text was kept, and the
+// start of what the program wrote to its standard error.
+static void ShowFailed(DWORD exitCode) {
     if (exitCode >= 0xC0000000u) {
         wsprintfA(Message, "The program ended abnormally, with exit code %u (0x%08X).",
                   (UINT)exitCode, (UINT)exitCode);
@@ -289,56 +334,73 @@ static void ShowFailed(DWORD exitCode, HANDLE errors) {
     }
     Append("\n");
     Append(TextKept);
-    DWORD read = 0;
-    char beyond = 0;
-    DWORD more = 0;
-    if (SetFilePointer(errors, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-        ReadFile(errors, ErrorText, ERROR_TEXT_SHOWN, &read, NULL))
-        ReadFile(errors, &beyond, 1, &more, NULL);
-    ErrorText[read] = '\0';
-    size_t length = strlen(ErrorText);
-    while (length > 0 && (ErrorText[length - 1] == '\n' || ErrorText[length - 1] == '\r'))
-        ErrorText[--length] = '\0';
-    if (length > 0) {
-        Append("\n\nWhat it wrote to its standard error:\n");
-        Append(ErrorText);
-        if (more > 0)
-            Append("\n[...]");
-    }
+    AppendErrorText(Errors);
     ShowError();
 }
 
-// Reads back the program's output into TextBuffer. FALSE (after the box)
-// when it could not be read, is longer than the buffer holds (found by
-// reading one byte past it, never by taking more than it holds) or holds a
-// NUL byte, which would cut the text the host takes.
-static BOOL ReadCapture(HANDLE capture) {
+static void ShowOutputOver(const char* source, BOOL ended) {
+    wsprintfA(Message, "The program %s more than %u bytes, more than the plug-in takes", source,
+              (UINT)TEXT_CAPACITY);
+    Append(ended ? ", and was ended, with every process it started.\n" : ".\n");
+    Append(TextKept);
+    ShowError();
+}
+
+static void ShowErrorsOver(BOOL ended) {
+    wsprintfA(Message, "The program wrote more than 1 MiB (%u bytes) to its standard error%s",
+              (UINT)ErrorLimit, ended ? " and was ended, with every process it started." : ".");
+    Append("\n");
+    Append(TextKept);
+    AppendErrorText(Errors);
+    ShowError();
+}
+
+static void ShowStatusUnknown(DWORD error) {
+    wsprintfA(Message,
+              "Could not learn how the program ended, so the text was left as it was.\n"
+              "Error code=%d",
+              (int)error);
+    AppendReason(error);
+    ShowError();
+}
+
+static void ShowTimedOut(void) {
+    wsprintfA(Message,
+              "The program was still running after %u second%s and was ended, with every "
+              "process it started.",
+              TimeLimit, TimeLimit == 1 ? "" : "s");
+    Append("\n");
+    Append(TextKept);
+    ShowError();
+}
+
+// Reads a result (the capture file, or the input file a program edited)
+// into TextBuffer. FALSE (after the box) when it could not be read, is
+// longer than the buffer holds (found by reading one byte past it, never by
+// taking more than it holds) or holds a NUL byte, which would cut the text
+// the host takes. source says where the program put it, for the box.
+static BOOL ReadResult(HANDLE file, const char* path, const char* source) {
     DWORD read = 0;
     char beyond = 0;
     DWORD more = 0;
-    if (SetFilePointer(capture, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(capture, TextBuffer, TEXT_CAPACITY, &read, NULL) ||
-        !ReadFile(capture, &beyond, 1, &more, NULL)) {
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, TextBuffer, TEXT_CAPACITY, &read, NULL) ||
+        !ReadFile(file, &beyond, 1, &more, NULL)) {
         TextBuffer[read] = '\0';
-        ShowFileError("Could not read temporary file\n'%s'\nError code=%d", CaptureFile,
-                      GetLastError());
+        ShowFileError(ReadFailed, path, GetLastError());
         return FALSE;
     }
     TextBuffer[read] = '\0';
     if (more > 0) {
-        wsprintfA(Message, "The program wrote more than %u bytes, more than the plug-in takes.",
-                  (UINT)TEXT_CAPACITY);
-        Append("\n");
-        Append(TextKept);
-        ShowError();
+        ShowOutputOver(source, FALSE);
         return FALSE;
     }
     size_t length = strlen(TextBuffer);
     if (length < read) {
         wsprintfA(Message,
-                  "The program's output holds a NUL byte (at byte %u of %u), which text cannot "
-                  "hold: it may be UTF-16 or binary.",
-                  (UINT)length + 1, (UINT)read);
+                  "The program %s a NUL byte (at byte %u of %u), which text cannot hold: it may "
+                  "be UTF-16 or binary.",
+                  source, (UINT)length + 1, (UINT)read);
         Append("\n");
         Append(TextKept);
         ShowError();
@@ -347,67 +409,129 @@ static BOOL ReadCapture(HANDLE capture) {
     return TRUE;
 }
 
-static void Run(void) {
-    if (!CreateTemporaryName())
-        return;
+// Whether the file holds exactly the text that was handed over, compared a
+// chunk at a time. FALSE when it could not be read.
+static BOOL HoldsTheText(HANDLE file, BOOL* same) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return FALSE;
+    *same = (unsigned long long)size.QuadPart == TextLength;
+    for (DWORD at = 0; *same && at < TextLength;) {
+        DWORD read = 0;
+        if (!ReadFile(file, Chunk, sizeof Chunk, &read, NULL))
+            return FALSE;
+        if (read == 0 || read > TextLength - at || memcmp(Chunk, TextBuffer + at, read) != 0)
+            *same = FALSE;
+        at += read;
+    }
+    return TRUE;
+}
 
-    HANDLE input = CreateFileA(InputFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+// A program that wrote nothing has either edited its input file, whose
+// content is then the result, or done nothing a text can be made of.
+static BOOL TakeEditedInput(void) {
+    HANDLE input = CreateFileA(InputFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (input == INVALID_HANDLE_VALUE) {
-        ShowFileError(CreateFailed, InputFile, GetLastError());
-        return;
+        ShowFileError(ReadFailed, InputFile, GetLastError());
+        return FALSE;
     }
-    if (!ExpandCommandLine(InputFile)) {
-        CloseHandle(input);
-        MessageBoxA(Host->OwnerWindow,
-                    "The expanded command line is longer than 259 characters.\n"
-                    "Nothing was run and the text was left as it was.",
-                    "Error", ErrorBox);
-        return;
-    }
-    BOOL written = WriteInput(input);
-    CloseHandle(input);
-    if (!written)
-        return;
-
-    HANDLE capture = CreateOutputFile(CaptureFile, &CaptureCreated);
-    if (capture == INVALID_HANDLE_VALUE)
-        return;
-    // Standard error is kept only to be shown when the exit code is.
-    HANDLE errors = NULL;
-    if (!IgnoreExitCode) {
-        errors = CreateOutputFile(ErrorFile, &ErrorCreated);
-        if (errors == INVALID_HANDLE_VALUE) {
-            CloseHandle(capture);
-            return;
-        }
-    }
-
-    DWORD exitCode = 0;
-    Outcome outcome = RunProgram(capture, errors, &exitCode);
-    BOOL replace = FALSE;
-    if (outcome == TIMED_OUT) {
-        wsprintfA(Message,
-                  "The program was still running after %u second%s and was ended, with every "
-                  "process it started.",
-                  TimeLimit, TimeLimit == 1 ? "" : "s");
+    BOOL same = FALSE;
+    BOOL taken = FALSE;
+    if (!HoldsTheText(input, &same)) {
+        ShowFileError(ReadFailed, InputFile, GetLastError());
+    } else if (same) {
+        wsprintfA(Message, "The program wrote nothing to its standard output and left the file "
+                           "as it was.");
         Append("\n");
         Append(TextKept);
         ShowError();
-    } else if (outcome == RAN && !IgnoreExitCode && exitCode != 0) {
-        ShowFailed(exitCode, errors);
-    } else if (outcome == RAN) {
-        replace = ReadCapture(capture);
+    } else {
+        taken = ReadResult(input, InputFile, "left in its input file");
     }
-    CloseHandle(capture);
-    if (errors != NULL)
-        CloseHandle(errors);
+    CloseHandle(input);
+    return taken;
+}
+
+// Takes the program's result into TextBuffer: its standard output, or,
+// when it wrote nothing over a text that was not empty, what it left in
+// its input file. FALSE (after the box) when there is none to take.
+static BOOL TakeResult(void) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(Capture, &size)) {
+        ShowFileError(ReadFailed, CaptureFile, GetLastError());
+        return FALSE;
+    }
+    if (size.QuadPart > 0 || TextLength == 0 || AllowEmptyOutput)
+        return ReadResult(Capture, CaptureFile, "wrote");
+    return TakeEditedInput();
+}
+
+// Says why the run keeps the text, or takes the result; TRUE when the text
+// is to be replaced.
+static BOOL Judge(WaitOutcome outcome, BOOL known, DWORD status) {
+    switch (outcome) {
+    case WAIT_CANCELLED:
+        return FALSE; // the user chose it: no box
+    case WAIT_TIMED_OUT:
+        ShowTimedOut();
+        return FALSE;
+    case WAIT_OUTPUT_OVER:
+        ShowOutputOver("wrote", TRUE);
+        return FALSE;
+    case WAIT_ERRORS_OVER:
+        ShowErrorsOver(TRUE);
+        return FALSE;
+    case WAIT_BROKEN:
+    case WAIT_ENDED:
+        break;
+    }
+    // A crash or a signal is never a result, whatever IgnoreExitCode says.
+    if (!known)
+        ShowStatusUnknown(status);
+    else if (status >= 0xC0000000u || (!IgnoreExitCode && status != 0))
+        ShowFailed(status);
+    else if (FileLargerThan(Errors, ErrorLimit))
+        ShowErrorsOver(FALSE);
+    else
+        return TakeResult();
+    return FALSE;
+}
+
+// Runs the program and waits for it; TRUE when its result is in TextBuffer.
+static BOOL RunProgram(void) {
+    PROCESS_INFORMATION process;
+    if (!StartProgram(&process))
+        return FALSE;
+    WaitOutcome outcome = WaitForProgram(process.hProcess, Capture, Errors);
+    BOOL known = FALSE;
+    DWORD status = 0;
+    if (outcome == WAIT_ENDED) {
+        known = GetExitCodeProcess(process.hProcess, &status);
+        if (!known)
+            status = GetLastError();
+    } else if (outcome == WAIT_BROKEN) {
+        status = GetLastError();
+    }
+    // Whatever the program left running ends with it.
+    EndProgram(process.hProcess);
+    if (outcome != WAIT_ENDED)
+        WaitForSingleObject(process.hProcess, INFINITE);
+    ReleaseProgram(&process);
+    return Judge(outcome, known, status);
+}
+
+static void Run(void) {
+    if (!CreateTemporaryFiles())
+        return;
+    BOOL replace = PrepareInput() && RunProgram();
+    CloseOutputFiles();
     if (replace && Host->SetTargetText != NULL)
         Host->SetTargetText(CurrentTarget, TextBuffer);
 }
 
 void RunPreprocessor(void) {
-    if (Host->GetTargetText == NULL)
+    if (Host == NULL || Host->GetTargetText == NULL)
         return;
     Run();
     RemoveTemporaryFiles();

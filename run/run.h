@@ -21,4 +21,10 @@ BOOL ReplacePlaceholder(const char* placeholder, const char* value);
 // longer than 259 characters), and is not to be run.
 BOOL ExpandCommandLine(const char* inputFilePath);
 
+// Copies one of the host's 64-byte texts with its terminator into copy
+// (HOST_TEXT_SIZE + 1 bytes). The host's texts are NUL-terminated within
+// their 64 bytes; a host that fills one completely still gives a text that
+// ends.
+void CopyHostText(char* copy, const char* text);
+
 void RunPreprocessor(void);

@@ -7,10 +7,16 @@ extern char WorkingDirectory[PATH_ARRAY];
 extern char CommandLine[PATH_ARRAY];
 extern char SettingsPath[PATH_ARRAY];
 
-// Options of the run, from section "Run" of the same file; 0 when missing.
-extern UINT IgnoreExitCode; // non-zero: the program's exit code is not consulted
-extern UINT TimeLimit;      // seconds a program may run; 0: no limit
-extern UINT HideConsole;    // non-zero: a console program gets no window of its own
+// Options of the run, from section "Run" of the same file; when missing, 0
+// but for ShowProgress, 1.
+extern UINT IgnoreExitCode;     // non-zero: the program's exit code is not consulted
+extern UINT TimeLimit;          // seconds a program may run; 0: no limit
+extern UINT HideConsole;        // non-zero: a console program gets no window of its own
+extern UINT ShowProgress;       // non-zero: a program still running after a second shows
+                                // the progress window
+extern UINT AllowEmptyOutput;   // non-zero: empty output replaces a text that was not empty
+extern UINT TextsInEnvironment; // non-zero: the program gets the input file's path and the
+                                // host's texts as PREPROCESSOR_* variables
 
 // Derives the settings file's path from the module's path: the text after the
 // last "." becomes "ini"; a path without any "." gets ".ini" appended. FALSE

@@ -1,7 +1,8 @@
 // The settings file beside the module: section "Path", keys
 // "WorkingDirectory" and "CommandLine"; and section "Run", keys
-// "IgnoreExitCode", "TimeLimit" and "HideConsole", which only the file sets
-// (the dialog neither shows nor writes them).
+// "IgnoreExitCode", "TimeLimit", "HideConsole", "ShowProgress",
+// "AllowEmptyOutput" and "TextsInEnvironment", which only the file sets (the
+// dialog neither shows nor writes them).
 #include "settings.h"
 
 #include <string.h>
@@ -45,7 +46,8 @@ void LoadSettings(void) {
         SettingsPath[0] = '\0';
         WorkingDirectory[0] = '\0';
         CommandLine[0] = '\0';
-        IgnoreExitCode = TimeLimit = HideConsole = 0;
+        IgnoreExitCode = TimeLimit = HideConsole = AllowEmptyOutput = TextsInEnvironment = 0;
+        ShowProgress = 1;
         return;
     }
     GetPrivateProfileStringA(Section, "WorkingDirectory", "", WorkingDirectory, PATH_CAPACITY,
@@ -54,6 +56,9 @@ void LoadSettings(void) {
     IgnoreExitCode = GetPrivateProfileIntA(RunSection, "IgnoreExitCode", 0, SettingsPath);
     TimeLimit = GetPrivateProfileIntA(RunSection, "TimeLimit", 0, SettingsPath);
     HideConsole = GetPrivateProfileIntA(RunSection, "HideConsole", 0, SettingsPath);
+    ShowProgress = GetPrivateProfileIntA(RunSection, "ShowProgress", 1, SettingsPath);
+    AllowEmptyOutput = GetPrivateProfileIntA(RunSection, "AllowEmptyOutput", 0, SettingsPath);
+    TextsInEnvironment = GetPrivateProfileIntA(RunSection, "TextsInEnvironment", 0, SettingsPath);
 }
 
 // Reading a profile value strips one pair of double quotes around the whole

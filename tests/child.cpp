@@ -20,6 +20,18 @@
 //                       standard error, then exits with CODE
 //   ignore-interrupt MS ignores Ctrl-C (SIGINT on Linux), then sleeps MS
 //                       milliseconds and writes "slept"
+//   crash               writes "partial" and then dereferences a null pointer
+//   rewrite FILE TEXT   writes TEXT to a new file and puts it in FILE's place,
+//                       as programs that edit a file in place do; writes
+//                       nothing to standard output
+//   fill FILE N         overwrites FILE with N bytes of the pattern; writes
+//                       nothing to standard output
+//   fill-nul FILE       overwrites FILE with "ab", a NUL byte and "cd"
+//   env NAME...         writes "NAME=value" or "NAME unset" for each, a line each
+//   flood               writes to standard output until it is ended
+//   flood-errors        writes to standard error until it is ended
+//   stderr-utf16 CODE TEXT  writes TEXT (ASCII) to standard error as UTF-16LE,
+//                       then exits with CODE
 //   pause MS ARGS...    sleeps MS milliseconds whatever else its command line
 //                       holds (as a real program's options), writes "slept"
 #include "child.h"
@@ -221,6 +233,66 @@ static int StartSleeper(const char* milliseconds, const char* pidFile) {
     return 0;
 }
 
+static int Crash() {
+    Put("partial", 7);
+    fflush(stdout);
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+    return 0;
+}
+
+static bool WriteFileBytes(const char* path, const char* bytes, size_t length) {
+    FILE* file = fopen(path, "wb");
+    if (file == nullptr)
+        return false;
+    bool written = fwrite(bytes, 1, length, file) == length;
+    return fclose(file) == 0 && written;
+}
+
+// A new file beside the old one, then put in its place.
+static int Rewrite(const char* path, const char* text) {
+    std::string temporary = std::string(path) + ".new";
+    if (!WriteFileBytes(temporary.c_str(), text, strlen(text)))
+        return 3;
+    remove(path);
+    return rename(temporary.c_str(), path) == 0 ? 0 : 3;
+}
+
+static int Fill(const char* path, long count) {
+    std::string bytes;
+    for (long i = 0; i < count; i++)
+        bytes += (char)('a' + i % 26);
+    return WriteFileBytes(path, bytes.data(), bytes.size()) ? 0 : 3;
+}
+
+static int ShowEnvironment(int count, char** names) {
+    for (int i = 0; i < count; i++) {
+        const char* value = getenv(names[i]);
+        if (value == nullptr)
+            printf("%s unset\n", names[i]);
+        else
+            printf("%s=%s\n", names[i], value);
+    }
+    return 0;
+}
+
+// Writes until a write fails or the process is ended.
+static int Flood(FILE* stream) {
+    char line[4096];
+    memset(line, 'y', sizeof line);
+    while (fwrite(line, 1, sizeof line, stream) == sizeof line) {
+    }
+    return 3;
+}
+
+static int Utf16Errors(const char* text, int code) {
+    for (const char* p = text; *p != '\0'; p++) {
+        fputc(*p, stderr);
+        fputc('\0', stderr);
+    }
+    return code;
+}
+
 int RunChildMode(int argc, char** argv) {
     Self = argv[0];
 #ifdef _WIN32
@@ -292,6 +364,22 @@ int RunChildMode(int argc, char** argv) {
         fputs(args[1], stderr);
         Put("out", 3);
         code = atoi(args[0]);
+    } else if (strcmp(mode, "crash") == 0) {
+        code = Crash();
+    } else if (strcmp(mode, "rewrite") == 0 && count == 2) {
+        code = Rewrite(args[0], args[1]);
+    } else if (strcmp(mode, "fill") == 0 && count == 2) {
+        code = Fill(args[0], atol(args[1]));
+    } else if (strcmp(mode, "fill-nul") == 0 && count == 1) {
+        code = WriteFileBytes(args[0], "ab\0cd", 5) ? 0 : 3;
+    } else if (strcmp(mode, "env") == 0) {
+        code = ShowEnvironment(count, args);
+    } else if (strcmp(mode, "flood") == 0) {
+        code = Flood(stdout);
+    } else if (strcmp(mode, "flood-errors") == 0) {
+        code = Flood(stderr);
+    } else if (strcmp(mode, "stderr-utf16") == 0 && count == 2) {
+        code = Utf16Errors(args[1], atoi(args[0]));
     } else if (strcmp(mode, "pause") == 0 && count >= 1) {
         code = SleepFor(atol(args[0]));
     }

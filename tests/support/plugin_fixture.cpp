@@ -79,6 +79,35 @@ std::string SettingsText(const std::string& workingDirectory, const std::string&
            "\r\nCommandLine=" + Stored(commandLine) + "\r\n";
 }
 
+testing::AssertionResult IsOnlyBox(const std::vector<Box>& boxes, const std::string& caption,
+                                   const std::string& text, BoxText match) {
+    if (boxes.size() != 1) {
+        testing::AssertionResult failure = testing::AssertionFailure();
+        failure << boxes.size() << " boxes, not one:";
+        for (const Box& box : boxes)
+            failure << "\n  \"" << box.caption << "\": " << box.text;
+        return failure;
+    }
+    const Box& box = boxes[0];
+    if (box.caption != caption)
+        return testing::AssertionFailure() << "caption \"" << box.caption << "\", not \"" << caption
+                                           << "\"; text: " << box.text;
+    size_t at = box.text.find(text);
+    bool found = match == BoxText::Is           ? box.text == text
+                 : match == BoxText::StartsWith ? at == 0
+                                                : at != std::string::npos;
+    if (!found)
+        return testing::AssertionFailure()
+               << "the box says:\n"
+               << box.text << "\nnot " << (match == BoxText::Is ? "exactly" : "with") << ":\n"
+               << text;
+    bool hostOwns = caption == "Error";
+    if (BoxOwnersSeen && (box.ownedByHost != hostOwns || box.hasOwner != hostOwns))
+        return testing::AssertionFailure()
+               << "\"" << caption << "\" box " << (box.hasOwner ? "has" : "has no") << " owner";
+    return testing::AssertionSuccess();
+}
+
 std::string QuotedSelf() {
     return std::string("\"") + SelfPath() + "\"";
 }

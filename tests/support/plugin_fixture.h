@@ -8,6 +8,8 @@
 #include "plugin.h"
 #include "test_system.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -63,11 +65,25 @@ class LoadedPlugin {
         return module_;
     }
     int32_t Settings();
+    // The loaded module's entry points, to call them as a misbehaving host
+    // would.
+    const PluginModule& Module() const {
+        return module_;
+    }
 
   private:
     std::string dir_;
     PluginModule module_;
 };
+
+// How a box's text is compared with the one expected.
+enum class BoxText { Is, StartsWith, Holds };
+
+// Whether boxes holds exactly one box, with the caption and the text, owned
+// as the run's boxes are: an "Error" box by the host's window, an "Execute
+// Error!" box by no window (where the platform gives boxes owners).
+testing::AssertionResult IsOnlyBox(const std::vector<Box>& boxes, const std::string& caption,
+                                   const std::string& text, BoxText match = BoxText::Holds);
 
 // The settings file's text with the two keys.
 std::string SettingsText(const std::string& workingDirectory, const std::string& commandLine);
@@ -76,6 +92,9 @@ std::string SettingsText(const std::string& workingDirectory, const std::string&
 std::string QuotedSelf();
 
 // --- Per platform (plugin_fixture_*.cpp) -------------------------------------
+
+// Whether the boxes of this platform have owners that CaptureBoxes sees.
+extern const bool BoxOwnersSeen;
 
 // Runs call with the message boxes it shows captured and dismissed. Where
 // boxes have an owner (Windows), the host's OwnerWindow is set first; dir is

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+const bool BoxOwnersSeen = false;
+
 std::vector<Box> CaptureBoxes(HostContext&, const std::string& dir,
                               const std::function<void()>& call) {
     std::string capture = PathJoin(dir, "boxes.txt");

@@ -40,6 +40,8 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
+const bool BoxOwnersSeen = true;
+
 std::vector<Box> CaptureBoxes(HostContext& context, const std::string&,
                               const std::function<void()>& call) {
     static HWND Owner = CreateWindowExA(0, "STATIC", "test host", WS_OVERLAPPEDWINDOW, 0, 0, 100,

@@ -58,3 +58,24 @@ bool CopyFileTo(const std::string& from, const std::string& to);
 // Whether the process with this id has ended within the time given; a
 // zombie has ended (here the first process may reap no orphans).
 bool ProcessEndsWithin(unsigned long pid, int milliseconds);
+
+// Sets (value not NULL) or removes a variable of this process's
+// environment, as the programs it starts will see it.
+void SetVariable(const char* name, const char* value);
+
+// Faults made real, where the platform has them; each returns false where
+// it does not (the test is then skipped). A limit on the size of files this
+// process writes, with the signal it raises ignored, so that a write falls
+// short; FileSizeLimit(0) lifts it. Under Wine the limit is set for the whole
+// process by a wrapper, which says so in EP_FILE_SIZE_LIMIT.
+bool FileSizeLimit(unsigned long bytes);
+// SIGCHLD ignored (or back to its default): the kernel then reaps this
+// process's children itself, and their exit status is lost.
+bool IgnoreChildExits(bool ignore);
+// A small file system in memory of the given size mounted on an empty
+// directory (as root), and unmounted again. Under Wine a wrapper mounts it
+// and names it in EP_TMPFS.
+std::string MountSmallDisk(unsigned megabytes);
+void UnmountSmallDisk(const std::string& path);
+// The bytes in use on the file system that holds path.
+unsigned long long UsedBytes(const std::string& path);

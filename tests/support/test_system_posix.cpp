@@ -7,7 +7,11 @@
 #include <time.h>
 
 #include <dirent.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 char PathSeparator() {
@@ -77,4 +81,57 @@ bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
             return false;
         nanosleep(&pause, nullptr);
     }
+}
+
+void SetVariable(const char* name, const char* value) {
+    if (value != nullptr)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+bool FileSizeLimit(unsigned long bytes) {
+    static struct rlimit saved;
+    static bool limited = false;
+    if (bytes == 0) {
+        if (limited)
+            setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, SIG_DFL);
+        limited = false;
+        return true;
+    }
+    if (!limited)
+        getrlimit(RLIMIT_FSIZE, &saved);
+    struct rlimit limit = saved;
+    limit.rlim_cur = bytes;
+    signal(SIGXFSZ, SIG_IGN);
+    limited = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    return limited;
+}
+
+bool IgnoreChildExits(bool ignore) {
+    return signal(SIGCHLD, ignore ? SIG_IGN : SIG_DFL) != SIG_ERR;
+}
+
+std::string MountSmallDisk(unsigned megabytes) {
+    std::string dir = MakeTempDir("ep-disk");
+    std::string options = "size=" + std::to_string(megabytes) + "m,mode=0700";
+    if (dir.empty() || mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        if (!dir.empty())
+            rmdir(dir.c_str());
+        return std::string();
+    }
+    return dir;
+}
+
+void UnmountSmallDisk(const std::string& path) {
+    umount2(path.c_str(), MNT_DETACH);
+    rmdir(path.c_str());
+}
+
+unsigned long long UsedBytes(const std::string& path) {
+    struct statvfs info;
+    if (statvfs(path.c_str(), &info) != 0)
+        return 0;
+    return (unsigned long long)(info.f_blocks - info.f_bfree) * info.f_frsize;
 }

@@ -84,3 +84,33 @@ bool ProcessEndsWithin(unsigned long pid, int milliseconds) {
     CloseHandle(process);
     return ended;
 }
+
+void SetVariable(const char* name, const char* value) {
+    SetEnvironmentVariableA(name, value);
+}
+
+bool FileSizeLimit(unsigned long bytes) {
+    // Only a wrapper can limit the whole process under Wine.
+    return bytes == 0 || getenv("EP_FILE_SIZE_LIMIT") != nullptr;
+}
+
+bool IgnoreChildExits(bool ignore) {
+    return !ignore;
+}
+
+std::string MountSmallDisk(unsigned megabytes) {
+    (void)megabytes;
+    const char* disk = getenv("EP_TMPFS");
+    return disk != nullptr ? std::string(disk) : std::string();
+}
+
+void UnmountSmallDisk(const std::string& path) {
+    (void)path;
+}
+
+unsigned long long UsedBytes(const std::string& path) {
+    ULARGE_INTEGER free, total;
+    if (!GetDiskFreeSpaceExA(path.c_str(), &free, &total, nullptr))
+        return 0;
+    return total.QuadPart - free.QuadPart;
+}

@@ -1,0 +1,231 @@
+// The texts of the run's boxes.
+#include "messages.h"
+#include "run.h"
+#include "settings/settings.h"
+
+#include <string.h>
+
+static const UINT ErrorBox = MB_OK | MB_ICONERROR;
+
+// How much of the program's standard error a box shows.
+enum { ERROR_TEXT_SHOWN = 1000 };
+
+const char TextKept[] = "The text was left as it was.";
+
+// Formatted lines are at most 1024 characters each; the rest holds the start
+// of the program's standard error and the command line.
+char Message[3072];
+static char Reason[512];
+static char ErrorText[ERROR_TEXT_SHOWN + 1];
+// A text with the password masked: each character of the original may grow
+// to the four of the mask.
+static char Masked[4 * PATH_ARRAY];
+static char Password[HOST_TEXT_SIZE + 1];
+static char Program[PATH_ARRAY];
+static char Prefix[PATH_ARRAY];
+static char Candidate[PATH_ARRAY];
+
+void Append(const char* text) {
+    size_t used = strlen(Message);
+    size_t room = sizeof Message - used; // with the terminator's byte
+    size_t length = strlen(text);
+    if (length >= room)
+        length = room - 1;
+    memcpy(Message + used, text, length);
+    Message[used + length] = '\0';
+}
+
+void AppendReason(DWORD code) {
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  code, 0, Reason, sizeof Reason, NULL);
+    while (length > 0 &&
+           (Reason[length - 1] == '\r' || Reason[length - 1] == '\n' || Reason[length - 1] == ' '))
+        Reason[--length] = '\0';
+    if (length > 0) {
+        Append("\n");
+        Append(Reason);
+    }
+}
+
+void AppendErrorText(HANDLE errors) {
+    if (errors == NULL)
+        return;
+    DWORD read = 0;
+    char beyond = 0;
+    DWORD more = 0;
+    if (SetFilePointer(errors, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+        ReadFile(errors, ErrorText, ERROR_TEXT_SHOWN, &read, NULL))
+        ReadFile(errors, &beyond, 1, &more, NULL);
+    // A NUL byte would end the text: UTF-16 has one in every other byte.
+    DWORD length = 0;
+    for (DWORD i = 0; i < read; i++) {
+        if (ErrorText[i] != '\0')
+            ErrorText[length++] = ErrorText[i];
+    }
+    while (length > 0 && (ErrorText[length - 1] == '\n' || ErrorText[length - 1] == '\r'))
+        length--;
+    ErrorText[length] = '\0';
+    if (length > 0) {
+        Append("\n\nWhat it wrote to its standard error:\n");
+        Append(ErrorText);
+        if (more > 0)
+            Append("\n[...]");
+    }
+}
+
+void ShowError(void) {
+    MessageBoxA(Host->OwnerWindow, Message, "Error", ErrorBox);
+}
+
+void ShowFileError(const char* format, const char* path, DWORD error) {
+    wsprintfA(Message, format, path, (int)error);
+    AppendReason(error);
+    ShowError();
+}
+
+// Copies text into Masked with every occurrence of the password as "****".
+static const char* Mask(const char* text) {
+    CopyHostText(Password, Host->TextP);
+    size_t passwordLength = strlen(Password);
+    size_t out = 0;
+    while (*text != '\0' && out + 5 <= sizeof Masked) {
+        if (passwordLength > 0 && strncmp(text, Password, passwordLength) == 0) {
+            memcpy(Masked + out, "****", 4);
+            out += 4;
+            text += passwordLength;
+        } else {
+            Masked[out++] = *text++;
+        }
+    }
+    Masked[out] = '\0';
+    return Masked;
+}
+
+const char* ShownCommandLine(void) {
+    return Mask(ExpandedCommandLine);
+}
+
+static BOOL IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Copies into Program the name the process-creation call looks for: what
+// stands between the double quotes the line starts with, or else everything
+// up to the first blank. FALSE when that name holds a double quote, or opens
+// one it never closes: no file has such a name.
+static BOOL TakeProgramName(const char* line) {
+    const char* end;
+    BOOL valid = TRUE;
+    if (line[0] == '"') {
+        line++;
+        end = strchr(line, '"');
+        if (end == NULL) {
+            end = line + strlen(line);
+            valid = FALSE;
+        }
+    } else {
+        end = line;
+        while (*end != '\0' && !IsBlank(*end)) {
+            if (*end == '"')
+                valid = FALSE;
+            end++;
+        }
+    }
+    size_t length = (size_t)(end - line);
+    memcpy(Program, line, length);
+    Program[length] = '\0';
+    return valid;
+}
+
+static BOOL IsFile(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The longest start of an unquoted line, up to a blank and longer than its
+// first word, that names a file: a path with blanks that lacks its quotes.
+static BOOL FindFilePrefix(const char* line) {
+    Prefix[0] = '\0';
+    for (size_t i = strlen(Program) + 1; line[i - 1] != '\0'; i++) {
+        if ((IsBlank(line[i]) || line[i] == '\0') && !IsBlank(line[i - 1])) {
+            memcpy(Candidate, line, i);
+            Candidate[i] = '\0';
+            if (IsFile(Candidate))
+                memcpy(Prefix, Candidate, i + 1);
+        }
+    }
+    return Prefix[0] != '\0';
+}
+
+// The program that was looked for and, where the line looks mistyped, how
+// to write it.
+static void AppendProgram(void) {
+    const char* line = ExpandedCommandLine;
+    BOOL valid = TakeProgramName(line);
+    if (Program[0] == '\0')
+        return;
+    Append("\nThe program looked for: ");
+    Append(Mask(Program));
+    if (!valid) {
+        Append("\nHint: no file name holds a double quote. Reading the settings file takes off "
+               "the pair of double quotes around a whole value, so a command line that begins "
+               "and ends with one needs one more pair around it: "
+               "CommandLine=\"\"C:\\Tools\\pp.exe\" \"%f\"\"");
+    } else if (line[0] != '"' && !IsFile(Program) && FindFilePrefix(line)) {
+        Append("\nHint: '");
+        Append(Mask(Prefix));
+        Append("' is a file: put a path that holds blanks between double quotes.");
+    }
+}
+
+// Why the settings file gave no command line: it does not exist, cannot be
+// read (and why), or holds none.
+static void AppendSettingsState(void) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(SettingsPath, GetFileExInfoStandard, &info)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            Append("\nThe file does not exist.");
+            return;
+        }
+        Append("\nThe file could not be read:");
+        AppendReason(error);
+        return;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        Append("\nThat is a directory, not a file.");
+        return;
+    }
+    HANDLE file = CreateFileA(SettingsPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        Append("\nThe file could not be read:");
+        AppendReason(GetLastError());
+        return;
+    }
+    CloseHandle(file);
+    Append("\nThe file holds no CommandLine in that section, or an empty one.");
+}
+
+void ShowNotStarted(DWORD error) {
+    Message[0] = '\0';
+    Append(ShownCommandLine());
+    const char* p = CommandLine;
+    while (IsBlank(*p))
+        p++;
+    if (*p == '\0') {
+        Append("\nNo command line is set. Write one as CommandLine in section [Path] of the "
+               "settings file:\n");
+        if (SettingsPath[0] == '\0') {
+            Append("(none: no settings path could be made from the module's path)");
+        } else {
+            Append(SettingsPath);
+            AppendSettingsState();
+        }
+    } else {
+        AppendReason(error);
+        AppendProgram();
+    }
+    MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
+}

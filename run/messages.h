@@ -1,0 +1,39 @@
+// The run's boxes: their texts are built in one module-wide array, line by
+// line, and shown with the error icon and an OK button.
+#pragma once
+
+#include "plugin.h"
+
+extern const char TextKept[];
+
+// The box text being built.
+extern char Message[3072];
+
+// Appends text to Message, as far as it has room.
+void Append(const char* text);
+
+// Appends a line break and then the system's description of an error code,
+// when it has one.
+void AppendReason(DWORD code);
+
+// Appends, after an empty line, the start of what the program wrote to its
+// standard error (at most 1000 bytes, then "[...]" when there is more), NUL
+// bytes left out so that UTF-16 text reads as its characters; nothing when it
+// wrote nothing or errors is NULL.
+void AppendErrorText(HANDLE errors);
+
+// Shows Message in an "Error" box owned by the host's window.
+void ShowError(void);
+
+// An "Error" box with a path and an error code, and the code's description.
+void ShowFileError(const char* format, const char* path, DWORD error);
+
+// ExpandedCommandLine as boxes and the progress window show it: every
+// occurrence of the host's password text, when it is not empty, as "****".
+const char* ShownCommandLine(void);
+
+// The "Execute Error!" box, without an owner: the command line, the
+// system's reason, the program that was looked for and, where the line
+// looks mistyped, a hint. Where no command line is set, which file to set it
+// in and why that file gave none.
+void ShowNotStarted(DWORD error);
