@@ -97,11 +97,25 @@ TEST_F(Progress, ShortRunShowsNoWindow) {
 // returns. With EP_PROGRESS_SCREENSHOT naming a file, a PNG of it is saved
 // there (docs/progress-window.png).
 TEST_F(Progress, LongRunShowsTheWindowAfterASecondOverADisabledOwner) {
-    Install(Child("pause 2600") + Options);
     ProgressPlan plan;
     plan.screenshot = getenv("EP_PROGRESS_SCREENSHOT");
+    // For the screenshot the program is this one as a real program looks:
+    // a copy named C:\Tools\pp.exe, its mode given apart.
+    std::string program = Child("pause 2600");
+    if (plan.screenshot != nullptr) {
+        CreateDirectoryA("C:\\Tools", nullptr);
+        ASSERT_TRUE(CopyFileA(SelfPath(), "C:\\Tools\\pp.exe", FALSE));
+        SetEnvironmentVariableA("EP_CHILD_MODE", "pause 2600");
+        program = "\"C:\\Tools\\pp.exe\"";
+    }
+    Install(program + Options);
     ProgressSeen seen;
     std::vector<Box> boxes = CallWatchingProgress(plugin, host, plan, seen);
+    if (plan.screenshot != nullptr) {
+        SetEnvironmentVariableA("EP_CHILD_MODE", nullptr);
+        DeleteFileA("C:\\Tools\\pp.exe");
+        RemoveDirectoryA("C:\\Tools");
+    }
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(host.calls, Replaced);
     EXPECT_EQ(host.replacement, "slept");
@@ -110,7 +124,7 @@ TEST_F(Progress, LongRunShowsTheWindowAfterASecondOverADisabledOwner) {
     EXPECT_LE(seen.appearedAt, 2000u);
     EXPECT_EQ(seen.caption, ProgressCaption);
     EXPECT_EQ(seen.label, "Running:");
-    std::string start = Child("pause 2600") + " -u scott -p **** -d sales \"" + work;
+    std::string start = program + " -u scott -p **** -d sales \"" + work;
     EXPECT_EQ(seen.command.substr(0, start.size()), start) << seen.command;
     EXPECT_EQ(seen.command.find("secret"), std::string::npos);
     std::string end = seen.command.substr(seen.command.size() - 5);

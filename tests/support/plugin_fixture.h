@@ -60,10 +60,6 @@ class LoadedPlugin {
     // OnCall with the host's callbacks recorded and the message boxes going
     // where the platform sends them (a terminal's, on Linux).
     void CallUncaptured(FakeHost& host);
-    // The loaded entry points, for calls that arrive in the middle of another.
-    const PluginModule& Module() const {
-        return module_;
-    }
     int32_t Settings();
     // The loaded module's entry points, to call them as a misbehaving host
     // would.
