@@ -11,6 +11,7 @@
 // Elsewhere nothing shows, and the calls work as they would on a window
 // that no one sees. The status line is built in fixed arrays; nothing here
 // allocates memory.
+#include "files.h"
 #include "handles.h"
 #include "modeless.h"
 #include "terminal.h"
@@ -21,8 +22,6 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include "files.h"
 
 enum {
     // The widest status line, in columns, whatever the terminal.
@@ -283,7 +282,8 @@ static bool IsProgress(HWND window) {
 // WS_VISIBLE, and otherwise once ShowWindow shows it. Returns its handle.
 // NULL when: there is no such template (ERROR_RESOURCE_NAME_NOT_FOUND); the
 // procedure is NULL (ERROR_INVALID_PARAMETER); a modeless dialog exists
-// already (ERROR_BUSY); the procedure destroyed it during WM_INITDIALOG.
+// already (ERROR_BUSY); the procedure destroyed it during WM_INITDIALOG
+// (ERROR_INVALID_WINDOW_HANDLE).
 // Differs from Windows: one modeless dialog at a time; the owner and the
 // instance are not used; it takes no keys and gets no message but
 // WM_INITDIALOG; shown, it is one status line on the terminal (see the top
@@ -363,7 +363,7 @@ extern "C" BOOL EnableWindow(HWND window, BOOL enable) {
 
 // GetDesktopWindow: the desktop, a window as large as the terminal on
 // standard error in cells (80 by 24 without one), which GetWindowRect
-// measures.
+// measures. Differs from Windows: no other call takes it.
 extern "C" HWND GetDesktopWindow(void) {
     return (HWND)&Desktop;
 }
@@ -432,6 +432,7 @@ extern "C" BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, 
 
 // TranslateMessage, DispatchMessageA, IsDialogMessageA: there are no
 // messages to hand on; FALSE, 0 and FALSE ("not the dialog's").
+// Differs from Windows: there is no message queue (see PeekMessageA).
 extern "C" BOOL TranslateMessage(const MSG* message) {
     (void)message;
     return FALSE;
