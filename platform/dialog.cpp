@@ -765,6 +765,7 @@ INT_PTR SendModelessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return Modeless.procedure((HWND)&Modeless, message, wParam, lParam);
 }
 
+// cppcheck-suppress constParameter
 bool IsModelessDialog(HWND window) {
     return window == (HWND)&Modeless && Modeless.open;
 }

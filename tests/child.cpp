@@ -365,7 +365,8 @@ int RunChildMode(int argc, char** argv) {
             fclose(mark);
         }
         code = EchoArgs(count - 1, args + 1);
-    } else if (strcmp(mode, "sleep") == 0 && count == 1)
+    } else if ((strcmp(mode, "sleep") == 0 && count == 1) ||
+               (strcmp(mode, "pause") == 0 && count >= 1))
         code = SleepFor(atol(args[0]));
     else if (strcmp(mode, "tree") == 0 && (count == 1 || count == 2)) {
         code = StartSleeper(args[0], count == 2 ? args[1] : nullptr);
@@ -403,8 +404,6 @@ int RunChildMode(int argc, char** argv) {
         code = Flood(stderr);
     } else if (strcmp(mode, "stderr-utf16") == 0 && count == 2) {
         code = Utf16Errors(args[1], atoi(args[0]));
-    } else if (strcmp(mode, "pause") == 0 && count >= 1) {
-        code = SleepFor(atol(args[0]));
     }
     fflush(stdout);
     return code;

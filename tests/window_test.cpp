@@ -216,16 +216,19 @@ TEST(Window, MessageWaitWaitsForTheOneProcess) {
 
 // --- On a terminal ------------------------------------------------------------
 
+// The failures the running test has reported so far (a forked process
+// starts with its parent's).
+int FailuresSoFar() {
+    return testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+}
+
 // Runs steps as the host on a new terminal of the given width; 0 when no
 // check failed there.
 TerminalSession OnTerminal(int columns, void (*steps)(int tty)) {
     return RunOnTerminal(columns, 24, [steps](int tty) {
-        // A forked process starts with the failures its parent reported.
-        const testing::TestResult* result =
-            testing::UnitTest::GetInstance()->current_test_info()->result();
-        int before = result->total_part_count();
+        int before = FailuresSoFar();
         steps(tty);
-        return result->total_part_count() > before ? 1 : 0;
+        return FailuresSoFar() > before ? 1 : 0;
     });
 }
 
