@@ -52,7 +52,7 @@ struct ProgressSeen {
     std::string caption;            // as the first look at the window found it
     std::string label;              // the static text without an id
     std::string command;            // control 1010
-    std::vector<std::string> times; // control 1011, each text it showed
+    std::vector<std::string> times; // control 1011, each text it showed, from the first look
     bool cancelButton = false;      // a button with id IDCANCEL, "Cancel"
     int defaultId = 0;              // DM_GETDEFID's id, 0 for none
     bool cancelStyledDefault = false;

@@ -75,6 +75,8 @@ void Inspect(Watch* watch, HWND window) {
     char text[1024] = {};
     GetDlgItemTextA(window, 1010, text, sizeof text);
     seen.command = text;
+    GetDlgItemTextA(window, PROGRESS_TIME_ID, text, sizeof text);
+    seen.times.push_back(text);
     HWND cancel = GetDlgItem(window, IDCANCEL);
     seen.cancelButton = cancel != nullptr && TextOf(cancel) == "Cancel";
     seen.cancelStyledDefault =
