@@ -40,7 +40,8 @@ struct ProgressPlan {
     // Where to save a PNG of the window, 700 ms after it appeared; NULL for none.
     const char* screenshot = nullptr;
     // A file in which the program writes its own process id and its child's
-    // ("tree" mode): from the action on, another thread waits for both to end.
+    // ("tree" mode): the action waits for both ids, and from the action on
+    // another thread waits for both processes to end.
     std::string tree;
 };
 

@@ -93,6 +93,13 @@ void Inspect(Watch* watch, HWND window) {
     }
 }
 
+// Whether the program has written its own id and its child's.
+bool TreeStarted(const std::string& file) {
+    unsigned long ids[2] = {0, 0};
+    std::ifstream(file) >> ids[0] >> ids[1];
+    return ids[1] != 0;
+}
+
 // From the action on: how long the program and its child take to end.
 void WatchTree(std::string file, DWORD acted, ProgressSeen* seen) {
     unsigned long ids[2] = {0, 0};
@@ -152,7 +159,9 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
         watch->ranWhileShown = true;
         plan.whileShown();
     }
-    if (plan.action != ProgressAction::None && !watch->acted && since >= plan.actAfter) {
+    // On a slow machine the program's child may come late: the action waits.
+    if (plan.action != ProgressAction::None && !watch->acted && since >= plan.actAfter &&
+        (plan.tree.empty() || TreeStarted(plan.tree))) {
         watch->acted = true;
         seen.actedAt = GetTickCount() - watch->start;
         if (!plan.tree.empty())
