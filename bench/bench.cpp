@@ -3,16 +3,19 @@
 // and against running it through the shell; and how many heap allocations
 // one OnCall makes.
 //
-//   ep-bench [RUNS]   RUNS timed runs per case (default 200)
+//   ep-bench [RUNS [BASELINE]]   RUNS timed runs per case (default 200);
+//                                BASELINE another build of the module (one
+//                                of an earlier commit, say), timed side by
+//                                side with this one
 //
-// The module is loaded with dlopen from two private copies, each beside its
-// own settings file, as a host loads it: one without run options and one
-// with TimeLimit=60 (its program starts suspended, in a job of its own, and
-// is waited for with a time limit). Both are driven through OnInstall and OnCall
-// with host callbacks that copy the text in and out of fixed buffers. Every
-// run's output is compared with its input byte for byte; a difference or any
-// failure ends the program with status 1. Missed speed targets are printed,
-// never turned into the exit status.
+// The module is loaded with dlopen from private copies, each beside its own
+// settings file, as a host loads it: one without run options, one with
+// TextsInEnvironment=1 and TimeLimit=60 (whose heap allocations are counted
+// too), and the baseline when one is given. Each is driven through OnInstall
+// and OnCall with host callbacks that copy the text in and out of fixed
+// buffers. Every run's output is compared with its input byte for byte; a
+// difference or any failure ends the program with status 1. Missed speed
+// targets are printed, never turned into the exit status.
 #include "alloc_count.h"
 #include "host/host_io.h"
 #include "host/module_loader.h"
@@ -46,10 +49,12 @@ const int CountedCalls = 100;
 const double LimitTarget = 1.05; // plug-in / limit
 const double ShellTarget = 0.60; // plug-in / shell
 
-// The plug-in as installed (no run options), the plug-in with a time limit
-// (the program then starts suspended in a job of its own), the limit and the
-// shell.
-enum Approach { PLUGIN, PLUGIN_TIMED, LIMIT, SHELL, APPROACHES };
+// The plug-in as installed (no run options), the baseline module (when one
+// is given), the limit and the shell.
+enum Approach { PLUGIN, BASELINE, LIMIT, SHELL, APPROACHES };
+
+// Whether a baseline module is timed.
+bool HaveBaseline = false;
 
 std::string WorkDir;
 int NullDevice = -1;
@@ -357,10 +362,12 @@ double RunShell(Case& c) {
 void RunAll(const PluginModule* modules, Case& c, int run, bool keep) {
     for (int i = 0; i < APPROACHES; i++) {
         int approach = (run + i) % APPROACHES;
-        double took = approach == PLUGIN         ? RunPlugin(modules[PLUGIN], c)
-                      : approach == PLUGIN_TIMED ? RunPlugin(modules[PLUGIN_TIMED], c)
-                      : approach == LIMIT        ? RunLimit(c)
-                                                 : RunShell(c);
+        if (approach == BASELINE && !HaveBaseline)
+            continue;
+        double took = approach == PLUGIN     ? RunPlugin(modules[PLUGIN], c)
+                      : approach == BASELINE ? RunPlugin(modules[BASELINE], c)
+                      : approach == LIMIT    ? RunLimit(c)
+                                             : RunShell(c);
         if (keep)
             c.micros[approach].push_back(took);
     }
@@ -387,26 +394,40 @@ std::string Ratio(double value, double target) {
     return text;
 }
 
+// A ratio without a target.
+std::string Plain(double value) {
+    char text[32];
+    (void)snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
 void PrintTimes(const Case* cases, size_t count, int runs, double load) {
     printf("median wall time of one run, %d runs per case after %d warm-up runs; "
            "filter %s; load average %.2f at the start\n"
-           "plug-in: no run options; timed: the plug-in with TimeLimit=60\n\n",
-           runs, WarmUpRuns, Program, load);
-    printf("%-7s %9s %9s %9s %9s  %-12s %-12s %-12s %-12s\n", "size", "plug-in", "timed", "limit",
-           "shell", "p/limit", "p/shell", "timed/limit", "timed/shell");
-    printf("%-7s %9s %9s %9s %9s  %-12s %-12s %-12s %-12s\n", "", "", "", "", "", "<= 1.05",
-           "<= 0.60", "<= 1.05", "<= 0.60");
+           "plug-in: this module, no run options; base: the baseline module%s\n\n",
+           runs, WarmUpRuns, Program, load, HaveBaseline ? "" : " (none given)");
+    printf("%-7s %9s %9s %9s %9s  %-12s %-12s %-12s %-12s %-12s\n", "size", "plug-in", "base",
+           "limit", "shell", "p/limit", "p/shell", "base/limit", "base/shell", "p/base");
+    printf("%-7s %9s %9s %9s %9s  %-12s %-12s\n", "", "", "", "", "", "<= 1.05", "<= 0.60");
     for (size_t i = 0; i < count; i++) {
         const Case& c = cases[i];
         double plugin = Median(c.micros[PLUGIN]);
-        double timed = Median(c.micros[PLUGIN_TIMED]);
         double limit = Median(c.micros[LIMIT]);
         double shell = Median(c.micros[SHELL]);
-        printf(
-            "%-7s %6.0f us %6.0f us %6.0f us %6.0f us  %-12s %-12s %-12s %-12s\n",
-            SizeName(c.size).c_str(), plugin, timed, limit, shell,
-            Ratio(plugin / limit, LimitTarget).c_str(), Ratio(plugin / shell, ShellTarget).c_str(),
-            Ratio(timed / limit, LimitTarget).c_str(), Ratio(timed / shell, ShellTarget).c_str());
+        printf("%-7s %6.0f us ", SizeName(c.size).c_str(), plugin);
+        if (HaveBaseline)
+            printf("%6.0f us ", Median(c.micros[BASELINE]));
+        else
+            printf("%9s ", "-");
+        printf("%6.0f us %6.0f us  %-12s %-12s", limit, shell,
+               Ratio(plugin / limit, LimitTarget).c_str(),
+               Ratio(plugin / shell, ShellTarget).c_str());
+        if (HaveBaseline) {
+            double base = Median(c.micros[BASELINE]);
+            printf(" %-12s %-12s %-12s", Plain(base / limit).c_str(), Plain(base / shell).c_str(),
+                   Plain(plugin / base).c_str());
+        }
+        printf("\n");
     }
 }
 
@@ -478,8 +499,11 @@ int ParseRuns(int argc, char** argv) {
         return DefaultRuns;
     char* end = nullptr;
     long runs = strtol(argv[1], &end, 10);
-    if (argc > 2 || *end != '\0' || runs < 1 || runs > 100000) {
-        (void)fprintf(stderr, "usage: ep-bench [RUNS]   (1 to 100000, default %d)\n", DefaultRuns);
+    if (argc > 3 || *end != '\0' || runs < 1 || runs > 100000) {
+        (void)fprintf(stderr,
+                      "usage: ep-bench [RUNS [BASELINE]]   (RUNS 1 to 100000, default %d;\n"
+                      "       BASELINE another build of the module, timed side by side)\n",
+                      DefaultRuns);
         exit(2);
     }
     return (int)runs;
@@ -497,8 +521,13 @@ int main(int argc, char** argv) {
     while (NullDevice >= 0 && NullDevice <= 2 && fcntl(NullDevice, F_SETFD, 0) == 0);
     if (NullDevice < 0)
         Fail("cannot open /dev/null");
+    std::string baseline = argc > 2 ? argv[2] : "";
+    HaveBaseline = !baseline.empty();
     PluginModule modules[2] = {LoadModule(built, "plain", ""),
-                               LoadModule(built, "timed", "[Run]\r\nTimeLimit=60\r\n")};
+                               HaveBaseline ? LoadModule(baseline, "baseline", "")
+                                            : PluginModule()};
+    PluginModule withOptions =
+        LoadModule(built, "options", "[Run]\r\nTextsInEnvironment=1\r\nTimeLimit=60\r\n");
 
     const size_t count = sizeof Sizes / sizeof Sizes[0];
     static Case cases[count];
@@ -514,8 +543,9 @@ int main(int argc, char** argv) {
     }
     PrintTimes(cases, count, runs, load);
     PrintAllocations(modules[PLUGIN], "plug-in", cases, count);
-    PrintAllocations(modules[PLUGIN_TIMED], "plug-in with TimeLimit", cases, count);
-    printf("\nmodule %s; %.1f s\n", built.c_str(), (Now() - started) / 1e6);
+    PrintAllocations(withOptions, "plug-in with TextsInEnvironment and TimeLimit", cases, count);
+    printf("\nmodule %s%s%s; %.1f s\n", built.c_str(), HaveBaseline ? "; baseline " : "",
+           baseline.c_str(), (Now() - started) / 1e6);
     Cleanup();
     return 0;
 }

@@ -12,17 +12,25 @@
 //   - a written value without line breaks reads back, blanks trimmed and one
 //     pair of quotes around the whole value dropped, when the key can name a
 //     line of its own (no "=", not starting a comment or a header);
-//   - the values of all other keys read the same after a write or a removal.
+//   - the values of all other keys read the same after a write or a removal;
+//   - a write keeps a UTF-16LE file UTF-16LE, and a file whose lines all end
+//     alike (CRLF, LF or CR) keeps them so.
+// A file that starts with FF FE is UTF-16LE (the seeds named wide_* are).
+// Its text is read here with the C library's own UTF-8 conversion
+// (C.UTF-8), independently of the layer's.
 #include <windows.h>
 
 #include "check.h"
 
+#include <limits.h>
+#include <locale.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wchar.h>
 
 #include <string>
 #include <utility>
@@ -66,6 +74,9 @@ void RemoveDir() {
 // exit; scripts/fuzz.sh gives its runs a TMPDIR of their own, removed after
 // them, for the runs that end in a finding.
 void MakeDir() {
+    // The independent reading of UTF-16 files converts with the C library.
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    Check(utf8 != (locale_t)0 && uselocale(utf8) != (locale_t)0, "the C.UTF-8 locale");
     struct stat info;
     const char* tmpdir = getenv("TMPDIR");
     std::string base = tmpdir != nullptr && tmpdir[0] != '\0'                  ? tmpdir
@@ -169,13 +180,111 @@ bool HasLineBreak(const std::string& text) {
 }
 
 // Whether "key=value" is a key line naming this key: no "=" in the key, and
-// the line neither a comment nor a section header. A key that starts with a
-// UTF-8 byte-order mark loses it when its line opens the file.
+// the line neither a comment nor a section header. A key that starts with
+// the UTF-16LE mark would, opening an empty file, make it UTF-16LE.
 bool NamesItsOwnLine(const std::string& key, const std::string& value) {
     std::string line = Trim(key) + "=" + value;
     return key.find('=') == std::string::npos && line[0] != ';' &&
            !(line[0] == '[' && line.find(']') != std::string::npos) &&
-           line.compare(0, 3, "\xEF\xBB\xBF") != 0;
+           line.compare(0, 2, "\xFF\xFE") != 0;
+}
+
+// --- UTF-16 files, by the definitions and the C library's conversion ----
+
+bool IsWide(const std::string& bytes) {
+    return bytes.compare(0, 2, "\xFF\xFE") == 0;
+}
+
+// The length of the UTF-8 character at text[at]: as the C library decodes
+// UTF-8, bounded to U+10FFFF; 0 for a byte that begins none.
+size_t CharacterLength(const std::string& text, size_t at) {
+    mbstate_t state = {};
+    wchar_t c = 0;
+    size_t n = mbrtowc(&c, text.data() + at, text.size() - at, &state);
+    if (n == (size_t)-1 || n == (size_t)-2 || c < 0 || c > 0x10FFFF)
+        return 0;
+    return n == 0 ? 1 : n; // 0: the NUL character
+}
+
+// The form the layer keeps a lone surrogate in: UTF-8's three bytes for its
+// value, which the C library refuses to make.
+std::string SurrogateForm(uint32_t c) {
+    return {(char)(0xE0 | c >> 12), (char)(0x80 | ((c >> 6) & 0x3F)), (char)(0x80 | (c & 0x3F))};
+}
+
+std::string Utf8(uint32_t c) {
+    if (c >= 0xD800 && c < 0xE000)
+        return SurrogateForm(c);
+    char bytes[MB_LEN_MAX];
+    mbstate_t state = {};
+    size_t n = wcrtomb(bytes, (wchar_t)c, &state);
+    Check(n != (size_t)-1, "the C library encodes every character");
+    return std::string(bytes, n);
+}
+
+// The text of a UTF-16LE file after its mark, in UTF-8: pairs of surrogates
+// joined, a lone one in its kept form, an odd last byte a unit of its own.
+std::string FromUtf16(const std::string& bytes) {
+    std::vector<uint32_t> units;
+    for (size_t i = 2; i < bytes.size(); i += 2)
+        units.push_back((uint8_t)bytes[i] |
+                        (i + 1 < bytes.size() ? (uint8_t)bytes[i + 1] << 8 : 0));
+    std::string text;
+    for (size_t i = 0; i < units.size(); i++) {
+        uint32_t c = units[i];
+        bool high = c >= 0xD800 && c < 0xDC00;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
+            c = 0x10000 + (c - 0xD800) * 0x400 + (units[++i] - 0xDC00);
+        text += Utf8(c);
+    }
+    return text;
+}
+
+// A file's text as its lines are read from.
+std::string TextOf(const std::string& bytes) {
+    return IsWide(bytes) ? FromUtf16(bytes) : bytes;
+}
+
+// What a text given by the caller becomes in a UTF-16LE file, read back:
+// each byte that begins no UTF-8 character U+FFFD.
+std::string ThroughUtf16(const std::string& text) {
+    std::string result;
+    for (size_t at = 0; at < text.size();) {
+        size_t n = CharacterLength(text, at);
+        result += n == 0 ? "\xEF\xBF\xBD" : text.substr(at, n);
+        at += n == 0 ? 1 : n;
+    }
+    return result;
+}
+
+// A value of a UTF-16LE file as a read gives it into size bytes: its lone
+// surrogates as U+FFFD, cut to size - 1 bytes of whole characters.
+std::string WideValueAsRead(const std::string& text, size_t size) {
+    std::string result;
+    for (size_t at = 0; at < text.size();) {
+        size_t n = CharacterLength(text, at);
+        std::string character = n != 0 ? text.substr(at, n) : "\xEF\xBF\xBD";
+        if (result.size() + character.size() > size - 1)
+            break;
+        result += character;
+        at += n != 0 ? n : 3; // a kept lone surrogate
+    }
+    return result;
+}
+
+// The kinds of line end a text holds: 1 CRLF, 2 LF, 4 CR.
+int LineEndKinds(const std::string& text) {
+    int kinds = 0;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            kinds |= 1;
+            i++;
+        } else if (text[i] == '\n')
+            kinds |= 2;
+        else if (text[i] == '\r')
+            kinds |= 4;
+    }
+    return kinds;
 }
 
 // A line of a profile file, read by the rules at the top of profile.h.
@@ -207,11 +316,10 @@ Line Parsed(const std::string& text) {
     return line;
 }
 
-// The file's lines: CRLF, LF and a lone CR end one; a UTF-8 byte-order mark
-// at the start is skipped.
+// The lines of a file's text: CRLF, LF and a lone CR end one.
 std::vector<Line> LinesOf(const std::string& bytes) {
     std::vector<Line> lines;
-    size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    size_t at = 0;
     while (at < bytes.size()) {
         size_t end = bytes.find_first_of("\r\n", at);
         if (end == std::string::npos)
@@ -222,12 +330,24 @@ std::vector<Line> LinesOf(const std::string& bytes) {
     return lines;
 }
 
+// A file as the format has it: its lines, and whether it is UTF-16LE.
+struct File {
+    std::vector<Line> lines;
+    bool wide;
+};
+
+File FileOf(const std::string& bytes) {
+    return {LinesOf(TextOf(bytes)), IsWide(bytes)};
+}
+
 // What a read into a buffer of size bytes (at least 1) gives by the
 // contract: the value of the first line of the key in the first section of
 // the name, unquoted, or the default with its trailing spaces dropped and
-// unquoted; cut to size - 1.
-std::string Expected(const std::vector<Line>& lines, const Name& section, const Name& key,
+// unquoted; cut to size - 1 (a value of a UTF-16LE file as
+// WideValueAsRead has it).
+std::string Expected(const File& file, const Name& section, const Name& key,
                      const std::string& defaultValue, size_t size) {
+    const std::vector<Line>& lines = file.lines;
     bool found = false;
     std::string text;
     if (!section.null && !key.null) {
@@ -245,6 +365,8 @@ std::string Expected(const std::vector<Line>& lines, const Name& section, const 
             }
         }
     }
+    if (found && file.wide)
+        return WideValueAsRead(text, size);
     if (!found) {
         text = defaultValue;
         while (text.size() > 1 && text.back() == ' ')
@@ -283,25 +405,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes = at < size ? std::string((const char*)data + at, size - at) : "";
     Name section = AsName(fields[0]), key = AsName(fields[1]), value = AsName(fields[2]);
     Lay(bytes, exists);
-    std::vector<Line> lines = LinesOf(bytes);
+    File file = FileOf(bytes);
 
     // Reads of the key itself into buffers of every size up to a little more
     // than its value, with the value as the default (NULL meaning empty).
     std::string defaultValue = value.text;
-    std::string whole = Expected(lines, section, key, defaultValue, 4096);
+    std::string whole = Expected(file, section, key, defaultValue, 4096);
     for (DWORD n = 1; n <= whole.size() + 1 && n < 64; n++)
-        Check(Read(section, key, value.get(), n) == Expected(lines, section, key, defaultValue, n),
+        Check(Read(section, key, value.get(), n) == Expected(file, section, key, defaultValue, n),
               "a read gives the value or the default as the format has it, cut to size - 1");
     Check(Read(section, key, value.get(), 4096) == whole, "a read gives the whole value");
     Read(section, key, value.get(), 0);
 
     // Every other key's value before the write.
-    std::vector<std::pair<std::string, std::string>> keys = KeysOf(lines);
+    std::vector<std::pair<std::string, std::string>> keys = KeysOf(file.lines);
     std::vector<std::string> before;
     for (const auto& k : keys) {
         Name probeSection = AsName(k.first), probeKey = AsName(k.second);
         before.push_back(Read(probeSection, probeKey, "<none>", 4096));
-        Check(before.back() == Expected(lines, probeSection, probeKey, "<none>", 4096),
+        Check(before.back() == Expected(file, probeSection, probeKey, "<none>", 4096),
               "every key of the file reads as the format has it");
     }
 
@@ -313,22 +435,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     // Whatever was written, the reader reads it as the format has it.
+    std::string after = Contents();
     Check(Read(section, key, "<none>", 4096) ==
-              Expected(LinesOf(Contents()), section, key, "<none>", 4096),
+              Expected(FileOf(after), section, key, "<none>", 4096),
           "the written file reads as the format has it");
+    Check(!file.wide || IsWide(after), "a UTF-16LE file stays UTF-16LE");
 
     bool wellFormed =
         !HasLineBreak(section.text) && !HasLineBreak(key.text) && !HasLineBreak(value.text);
+    // Lines added end as the file's do: the only kind there, else CRLF.
+    int kinds = LineEndKinds(TextOf(bytes));
+    if (wellFormed && IsWide(after) == file.wide && (kinds == 0 || kinds == 2 || kinds == 4))
+        Check((LineEndKinds(TextOf(after)) & ~(kinds == 0 ? 1 : kinds)) == 0,
+              "a file whose lines all end alike keeps them so");
     bool writesValue = !key.null && !value.null;
     if (writesValue && (!wellFormed || !NamesItsOwnLine(key.text, value.text)))
         return 0; // the new line may well change the meaning of others
-    if (writesValue) {
-        std::string expected = ReadsBackAs(value.text);
+    // In a UTF-16LE file names that are no UTF-8 are written as others.
+    bool namesKept = !file.wide || (ThroughUtf16(section.text) == section.text &&
+                                    ThroughUtf16(key.text) == key.text);
+    if (writesValue && namesKept) {
+        std::string expected = ReadsBackAs(file.wide ? ThroughUtf16(value.text) : value.text);
         std::string other = expected + "x"; // a default that cannot be the value
         Check(Read(section, key, other.c_str(), (DWORD)expected.size() + 2) == expected,
               "a written value reads back");
         DWORD cut = (DWORD)(size % (expected.size() + 1)) + 1;
-        Check(Read(section, key, other.c_str(), cut) == expected.substr(0, cut - 1),
+        std::string cutValue =
+            file.wide ? WideValueAsRead(expected, cut) : expected.substr(0, cut - 1);
+        Check(Read(section, key, other.c_str(), cut) == cutValue,
               "a written value read into a smaller buffer is cut to size - 1");
     }
     for (size_t i = 0; i < keys.size(); i++) {

@@ -54,14 +54,26 @@ static void CloseFile(HandleSlot* slot) {
     close(slot->fd);
 }
 
-// GetTempPathA: TMPDIR when set and not empty, otherwise /tmp, always with a
-// trailing "/". Returns the length without the terminator, or, when the
-// buffer is too small, the size needed including the terminator (the buffer
-// is then left alone), as Windows does.
+// GetTempPathA: the user's own temporary directory where there is one, as
+// Windows gives the user's own: TMPDIR when it is set and not empty; else
+// XDG_RUNTIME_DIR when it is an absolute path that names a directory (the
+// user's own, mode 0700, usually in memory), so that users who share /tmp
+// cannot take the run's temporary names there; else /tmp. A TMPDIR that
+// names no directory is given as it is: making a temporary name in it then
+// fails (ERROR_DIRECTORY), and the run says so. Always with a trailing "/".
+// Returns the length without the terminator, or, when the buffer is too
+// small, the size needed including the terminator (the buffer is then left
+// alone), as Windows does.
+// Differs from Windows: the directory comes from TMPDIR and XDG_RUNTIME_DIR,
+// not TMP, TEMP and USERPROFILE.
 extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
     const char* dir = getenv("TMPDIR");
-    if (dir == NULL || dir[0] == '\0')
-        dir = "/tmp";
+    if (dir == NULL || dir[0] == '\0') {
+        dir = getenv("XDG_RUNTIME_DIR");
+        struct stat info;
+        if (dir == NULL || dir[0] != '/' || stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
+            dir = "/tmp";
+    }
     size_t length = strlen(dir);
     int addSeparator = dir[length - 1] != '/';
     size_t total = length + (addSeparator ? 1 : 0);
@@ -145,15 +157,19 @@ extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LP
 // (exclusive creation), CREATE_ALWAYS (created or emptied), OPEN_EXISTING and
 // OPEN_ALWAYS. New files get mode 0600; a symbolic link in the last component
 // is refused (ELOOP) rather than followed. Access GENERIC_READ and/or
-// GENERIC_WRITE. Differs from Windows: the share mode is not enforced, and the
-// descriptor stays close-on-exec whatever the security attributes ask; a
-// child receives a handle only as one of its standard handles
-// (CreateProcessA). Returns INVALID_HANDLE_VALUE on failure, with the code
-// Windows gives: ERROR_FILE_NOT_FOUND for a missing file, ERROR_PATH_NOT_FOUND
-// for a missing directory on the way (for the dispositions that create, a
-// missing entry can only be a directory), ERROR_FILE_EXISTS for CREATE_NEW
-// over an existing file, ERROR_ACCESS_DENIED for a directory or a file that
-// may not be opened so, ERROR_CANT_RESOLVE_FILENAME for a symbolic link.
+// GENERIC_WRITE. Anything but a regular file (a FIFO, a device, a socket, a
+// directory) is refused, and never opened in a way that could wait: a FIFO
+// with nobody at its other end fails at once. Differs from Windows: the
+// share mode is not enforced, and the descriptor stays close-on-exec
+// whatever the security attributes ask; a child receives a handle only as
+// one of its standard handles (CreateProcessA); Windows opens some devices
+// (a pipe, a console) by name. Returns INVALID_HANDLE_VALUE on failure, with
+// the code Windows gives: ERROR_FILE_NOT_FOUND for a missing file,
+// ERROR_PATH_NOT_FOUND for a missing directory on the way (for the
+// dispositions that create, a missing entry can only be a directory),
+// ERROR_FILE_EXISTS for CREATE_NEW over an existing file,
+// ERROR_ACCESS_DENIED for anything but a regular file or a file that may not
+// be opened so, ERROR_CANT_RESOLVE_FILENAME for a symbolic link.
 extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile) {
@@ -196,19 +212,26 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
     HANDLE handle = NewHandle(HANDLE_FILE, CloseFile, &slot);
     if (handle == NULL)
         return INVALID_HANDLE_VALUE;
-    int fd = open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Not blocking: opening a FIFO waits for its other end otherwise. A FIFO
+    // with no reader refuses a writer at once (ENXIO), as a socket refuses
+    // any opening.
+    int fd = open(fileName, mode | how | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (fd < 0 && errno == ENXIO)
+        errno = EACCES;
     if (fd >= 0)
         fd = KeepAboveStandard(fd);
     if (fd >= 0) {
         struct stat info;
         int error = 0;
         // A failed fstat, or a failed emptying of a regular file with
-        // content, leaves its reason in errno; a directory is never emptied.
-        if (fstat(fd, &info) != 0 ||
-            (emptyAfterOpen && S_ISREG(info.st_mode) && info.st_size > 0 && ftruncate(fd, 0) != 0))
+        // content, leaves its reason in errno; only a regular file is
+        // emptied, and it is read and written in blocking mode.
+        bool known = fstat(fd, &info) == 0;
+        if (known && !S_ISREG(info.st_mode))
+            error = EACCES;
+        else if (!known || (emptyAfterOpen && info.st_size > 0 && ftruncate(fd, 0) != 0) ||
+                 fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
             error = errno;
-        else if (S_ISDIR(info.st_mode))
-            error = EISDIR;
         if (error != 0) {
             close(fd);
             fd = -1;

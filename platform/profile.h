@@ -3,8 +3,14 @@
 // (profile_read.cpp) and the editor (profile_write.cpp).
 //
 // The file format as both read it:
-//   - Lines end with CRLF, LF or a lone CR. A UTF-8 byte-order mark at the
-//     very start is skipped.
+//   - A file that starts with the byte-order mark FF FE is UTF-16LE: its
+//     text is converted to UTF-8, the ANSI code page of this layer, and read
+//     by the rules below. A lone surrogate reads as U+FFFD and an odd last
+//     byte as a character of its own (its high byte 0); a write gives both
+//     back as they were, the odd byte as a whole unit.
+//     Any other file is read as bytes, as Windows reads an ANSI file: a
+//     UTF-8 byte-order mark is three bytes of the first line.
+//   - Lines end with CRLF, LF or a lone CR.
 //   - Blanks are space, tab, vertical tab, form feed and Ctrl-Z (0x1A).
 //   - A line whose first non-blank character is "[" and that has a "]" later
 //     starts a section; its name lies between the "[" and the last "]" of the
@@ -24,21 +30,32 @@
 
 #include <stddef.h>
 
+struct stat;
+
 // The most bytes a profile file may hold. A settings file holds a few short
 // lines; a file past this bound is refused as one that could not be read.
 enum : size_t { PROFILE_LIMIT = (size_t)1 << 20 }; // 1 MiB
 
-// A file's bytes as LoadProfile left them, and where its first line starts.
+// A file's text as LoadProfile left it: the file's bytes, or for a UTF-16LE
+// file (wide) its text converted to UTF-8, without the byte-order mark.
 struct ProfileView {
     const char* bytes;
     size_t size;
-    size_t body; // after the byte-order mark, if any
+    bool wide;
 };
 
+// Opens a profile file for reading without ever waiting: the open does not
+// block (a FIFO with no writer would make it wait), and anything but a
+// regular file (a FIFO, a device, a directory) is refused before a read
+// could wait for data. Returns the descriptor (close-on-exec) with the
+// file's status in info, or -1 with errno: EACCES for anything but a
+// regular file, or open's errno (ENOENT for a missing file).
+int OpenProfile(const char* name, struct stat* info);
+
 // Reads the file behind fd whole (fd < 0: a file that does not exist, an
-// empty view). The bytes lie in the family's one buffer, valid until the
-// next load: one thread calls this layer. false with errno when reading
-// fails, EFBIG for a file of more than PROFILE_LIMIT bytes.
+// empty view). The text lies in the family's buffers, valid until the next
+// load: one thread calls this layer. false with errno when reading fails,
+// EFBIG for a file of more than PROFILE_LIMIT bytes.
 bool LoadProfile(int fd, ProfileView* view);
 
 enum LineKind { LINE_BLANK, LINE_COMMENT, LINE_HEADER, LINE_KEY };

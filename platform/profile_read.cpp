@@ -2,7 +2,8 @@
 // functions give them: GetPrivateProfileStringA and GetPrivateProfileIntA,
 // and the line walker and search that the editor (profile_write.cpp) shares.
 // The file is read whole into one module-wide buffer (profile.h gives the
-// format and the bound), so a line of any length is matched like a short one.
+// format and the bound), so a line of any length is matched like a short one;
+// the text of a UTF-16LE file is converted into a second one.
 #include "profile.h"
 
 #include "errors.h"
@@ -11,14 +12,70 @@
 #include <fcntl.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // One byte more than the bound, to tell a file at the bound from a longer one.
 static char Whole[PROFILE_LIMIT + 1];
 
+// The text of a UTF-16LE file in UTF-8: at most 3 bytes for each unit of
+// 2 bytes (a pair of surrogates, 2 units, takes 4).
+static char Text[PROFILE_LIMIT / 2 * 3 + 3];
+
+int OpenProfile(const char* name, struct stat* info) {
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENXIO) // a socket, or a device without its driver
+            errno = EACCES;
+        return -1;
+    }
+    bool known = fstat(fd, info) == 0;
+    if (known && S_ISREG(info->st_mode))
+        return fd;
+    int error = known ? EACCES : errno;
+    close(fd);
+    errno = error;
+    return -1;
+}
+
+// Writes code point c as UTF-8 at out; returns the bytes written.
+static size_t PutUtf8(char* out, uint32_t c) {
+    if (c < 0x80) {
+        out[0] = (char)c;
+        return 1;
+    }
+    size_t count = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    static const unsigned char Lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (size_t i = count - 1; i > 0; i--, c >>= 6)
+        out[i] = (char)(0x80 | (c & 0x3F));
+    out[0] = (char)(Lead[count] | c);
+    return count;
+}
+
+// Converts size bytes of UTF-16LE to UTF-8 at out: a high surrogate
+// followed by a low one is one character; a lone surrogate keeps UTF-8's
+// three-byte form of its value (ED A0..BF xx), which no valid UTF-8 holds,
+// so that a write gives it back as it was and a read as U+FFFD (CopyValue).
+// An odd last byte is a unit of its own, with a high byte of 0. Returns the
+// bytes written.
+static size_t FromUtf16(const unsigned char* in, size_t size, char* out) {
+    size_t length = 0;
+    for (size_t i = 0; i < size; i += 2) {
+        uint32_t c = in[i] | (i + 1 < size ? (uint32_t)in[i + 1] << 8 : 0);
+        uint32_t next = i + 3 < size ? in[i + 2] | (uint32_t)in[i + 3] << 8 : 0;
+        if (c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            i += 2;
+        }
+        length += PutUtf8(out + length, c);
+    }
+    return length;
+}
+
 bool LoadProfile(int fd, ProfileView* view) {
     view->bytes = Whole;
-    view->size = view->body = 0;
+    view->size = 0;
+    view->wide = false;
     size_t done = 0;
     for (ssize_t n = 1; fd >= 0 && n != 0 && done < sizeof Whole;) {
         n = pread(fd, Whole + done, sizeof Whole - done, (off_t)done);
@@ -31,7 +88,11 @@ bool LoadProfile(int fd, ProfileView* view) {
         return false;
     }
     view->size = done;
-    view->body = done >= 3 && memcmp(Whole, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    if (done >= 2 && (unsigned char)Whole[0] == 0xFF && (unsigned char)Whole[1] == 0xFE) {
+        view->bytes = Text;
+        view->size = FromUtf16((const unsigned char*)Whole + 2, done - 2, Text);
+        view->wide = true;
+    }
     return true;
 }
 
@@ -123,11 +184,9 @@ static bool NameIs(const ProfileView* view, const ProfileLine* line, const char*
 void FindKey(const ProfileView* view, const char* section, const char* key, ProfileFind* found) {
     memset(found, 0, sizeof *found);
     // The lines before the first header form the section with the empty name.
-    if (*SkipBlanks(section) == '\0') {
+    if (*SkipBlanks(section) == '\0')
         found->sectionFound = true;
-        found->sectionStart = found->insertAt = view->body;
-    }
-    size_t at = view->body;
+    size_t at = 0;
     ProfileLine line;
     while (NextLine(view, &at, &line)) {
         bool open = line.end == line.contentEnd; // no line end: the last line
@@ -151,7 +210,7 @@ void FindKey(const ProfileView* view, const char* section, const char* key, Prof
     }
     if (found->sectionFound)
         found->sectionEnd = view->size;
-    char last = view->size > view->body ? view->bytes[view->size - 1] : '\n';
+    char last = view->size > 0 ? view->bytes[view->size - 1] : '\n';
     found->endsOpen = last != '\n' && last != '\r';
 }
 
@@ -184,6 +243,31 @@ static DWORD CopyDefault(LPCSTR defaultValue, LPSTR buffer, DWORD size) {
     return CopyOut(text, length, buffer, size);
 }
 
+// Copies a value of the view as CopyOut does. A value of a UTF-16 file is
+// never cut inside a character (one that does not fit whole is left out),
+// and a lone surrogate in it comes back as U+FFFD, as Windows converts it to
+// UTF-8: both forms take three bytes.
+static DWORD CopyValue(const ProfileView* view, const char* text, size_t length, LPSTR buffer,
+                       DWORD size) {
+    if (!view->wide)
+        return CopyOut(text, length, buffer, size);
+    if (length > size - 1) {
+        length = size - 1;
+        while (length > 0 && ((unsigned char)text[length] & 0xC0) == 0x80)
+            length--;
+    }
+    DWORD copied = CopyOut(text, length, buffer, size);
+    // ED starts a character (it is no continuation byte); ED A0..BF xx is a
+    // surrogate.
+    for (DWORD i = 0; i + 2 < copied; i++) {
+        if ((unsigned char)buffer[i] == 0xED && (unsigned char)buffer[i + 1] >= 0xA0) {
+            memcpy(buffer + i, "\xEF\xBF\xBD", 3);
+            i += 2;
+        }
+    }
+    return copied;
+}
+
 // GetPrivateProfileStringA: the value of a key in a section of a profile
 // file, blanks around it trimmed and one pair of matching double or single
 // quotes around the whole value removed, cut to size - 1 characters and
@@ -191,21 +275,29 @@ static DWORD CopyDefault(LPCSTR defaultValue, LPSTR buffer, DWORD size) {
 // line has no "=", the default (NULL meaning empty) is given instead, with
 // its trailing spaces dropped and its quotes stripped the same way. Returns
 // the number of characters copied, without the terminator; with size 0 the
-// buffer is left alone and 0 returned. GetLastError gives the code of
-// opening or reading the file when that failed (ERROR_FILE_NOT_FOUND for a
-// missing file, ERROR_FILE_TOO_LARGE for one past the bound in profile.h)
-// and is left alone otherwise.
+// buffer is left alone and 0 returned. A file that starts with the
+// byte-order mark FF FE is UTF-16LE and its values come back in UTF-8, the
+// ANSI code page here, cut to size - 1 bytes without splitting a character;
+// any other file is read as bytes (profile.h). A name that leads to anything
+// but a regular file (a FIFO, a device, a directory) reads as a missing
+// file and never makes the call wait. GetLastError gives the code of opening
+// or reading the file when that failed (ERROR_FILE_NOT_FOUND for a missing
+// file, ERROR_ACCESS_DENIED for one that is not a regular file,
+// ERROR_FILE_TOO_LARGE for one past the bound in profile.h) and is left
+// alone otherwise.
 // Differs from Windows: a NULL section or key (the lists of section or key
 // names) gives the default; only ASCII letters match regardless of case; a
 // name without a directory is relative to the current directory, not the
-// Windows directory; the file is read afresh on every call.
+// Windows directory; the file is read afresh on every call; the ANSI code
+// page is UTF-8.
 extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                           LPSTR buffer, DWORD size, LPCSTR fileName) {
     if (buffer == NULL || size == 0)
         return 0;
     if (section == NULL || key == NULL || fileName == NULL)
         return CopyDefault(defaultValue, buffer, size);
-    int fd = open(fileName, O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    int fd = OpenProfile(fileName, &info);
     ProfileView view;
     bool loaded = fd >= 0 && LoadProfile(fd, &view);
     int error = errno;
@@ -222,7 +314,7 @@ extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def
     const char* value = view.bytes + found.key.valueStart;
     size_t length = found.key.valueEnd - found.key.valueStart;
     value += StripQuotes(value, &length);
-    return CopyOut(value, length, buffer, size);
+    return CopyValue(&view, value, length, buffer, size);
 }
 
 // The digits of a number in the given base, or -1 for a character that is
@@ -241,8 +333,9 @@ static int DigitValue(char c, unsigned base) {
 // hexadecimal after "0x", octal after "0o", binary after "0b"; reading stops
 // at the first character that is not a digit, and text without digits is 0.
 // A negative value comes back as its two's complement, a value too large
-// for 32 bits wraps. When the file, the section or the key is missing, or
-// the value is empty, the default is returned. GetLastError as
+// for 32 bits wraps. When the file, the section or the key is missing (a
+// name that leads to anything but a regular file counts as a missing file),
+// or the value is empty, the default is returned. GetLastError as
 // GetPrivateProfileStringA leaves it.
 // Differs from Windows: as GetPrivateProfileStringA.
 extern "C" UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,

@@ -11,17 +11,102 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Writes bytes[from, to) of the original.
-static bool Keep(int out, const ProfileView* view, size_t from, size_t to) {
-    return WriteAllBytes(out, view->bytes + from, to - from, NULL);
+// Where the edited file goes: the lock's descriptor, and whether the file is
+// UTF-16LE (the view's text and the caller's, both UTF-8, re-encoded).
+struct Output {
+    int fd;
+    bool wide;
+};
+
+// The next character of bytes[*at, size) as a code point, moving *at past
+// it; a byte that begins no valid UTF-8 character is one U+FFFD. With
+// surrogates, the three-byte form of a surrogate (the view's text keeps a
+// lone one so) is one too.
+static uint32_t NextCodePoint(const char* bytes, size_t size, size_t* at, bool surrogates) {
+    const unsigned char* b = (const unsigned char*)bytes + *at;
+    size_t left = size - *at;
+    size_t count = b[0] < 0x80   ? 1
+                   : b[0] < 0xC2 ? 0
+                   : b[0] < 0xE0 ? 2
+                   : b[0] < 0xF0 ? 3
+                   : b[0] < 0xF5 ? 4
+                                 : 0;
+    // The second byte's range narrows after E0, ED, F0 and F4: no overlong
+    // form, no surrogate, nothing past U+10FFFF.
+    unsigned char low = b[0] == 0xE0 ? 0xA0 : b[0] == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = b[0] == 0xED && !surrogates ? 0x9F : b[0] == 0xF4 ? 0x8F : 0xBF;
+    bool valid = count != 0 && count <= left && (count == 1 || (b[1] >= low && b[1] <= high));
+    for (size_t i = 2; valid && i < count; i++)
+        valid = (b[i] & 0xC0) == 0x80;
+    if (!valid) {
+        (*at)++;
+        return 0xFFFD;
+    }
+    static const unsigned char LeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t c = b[0] & LeadBits[count];
+    for (size_t i = 1; i < count; i++)
+        c = c << 6 | (b[i] & 0x3F);
+    *at += count;
+    return c;
 }
 
-static bool PutText(int out, const char* text) {
-    return WriteAllBytes(out, text, strlen(text), NULL);
+// Writes bytes[0, size) as UTF-16LE, a chunk at a time.
+static bool PutWide(int fd, const char* bytes, size_t size, bool surrogates) {
+    unsigned char units[4096];
+    size_t used = 0;
+    for (size_t at = 0; at < size;) {
+        uint32_t c = NextCodePoint(bytes, size, &at, surrogates);
+        uint32_t first = c, second = 0;
+        if (c >= 0x10000) {
+            first = 0xD800 | (c - 0x10000) >> 10;
+            second = 0xDC00 | (c & 0x3FF);
+        }
+        units[used++] = (unsigned char)first;
+        units[used++] = (unsigned char)(first >> 8);
+        if (second != 0) {
+            units[used++] = (unsigned char)second;
+            units[used++] = (unsigned char)(second >> 8);
+        }
+        if (used + 4 > sizeof units || at == size) {
+            if (!WriteAllBytes(fd, units, used, NULL))
+                return false;
+            used = 0;
+        }
+    }
+    return true;
+}
+
+// Writes the caller's text (surrogates: the view's own).
+static bool Put(const Output* out, const char* bytes, size_t size, bool surrogates) {
+    return out->wide ? PutWide(out->fd, bytes, size, surrogates)
+                     : WriteAllBytes(out->fd, bytes, size, NULL);
+}
+
+// Writes bytes[from, to) of the original.
+static bool Keep(const Output* out, const ProfileView* view, size_t from, size_t to) {
+    return Put(out, view->bytes + from, to - from, true);
+}
+
+static bool PutText(const Output* out, const char* text) {
+    return Put(out, text, strlen(text), false);
+}
+
+// The file's own line end, which the lines a write adds take: its first
+// one, or CRLF in a file that has none.
+static const char* LineEnd(const ProfileView* view) {
+    const char* b = view->bytes;
+    for (size_t i = 0; i < view->size; i++) {
+        if (b[i] == '\n')
+            return "\n";
+        if (b[i] == '\r')
+            return i + 1 < view->size && b[i + 1] == '\n' ? "\r\n" : "\r";
+    }
+    return "\r\n";
 }
 
 // Whether a write has nothing to do: what it would remove is not there.
@@ -34,8 +119,8 @@ static bool NothingToChange(const ProfileFind* f, LPCSTR key, LPCSTR value) {
 // Writes the new file: the original with the section or the key's line
 // removed, the key's line replaced, or a new key (and section) inserted.
 // Names and the value are written from their first non-blank character on.
-static bool WriteEdited(int out, const ProfileView* v, const ProfileFind* f, LPCSTR section,
-                        LPCSTR key, LPCSTR value) {
+static bool WriteEdited(const Output* out, const ProfileView* v, const ProfileFind* f,
+                        LPCSTR section, LPCSTR key, LPCSTR value) {
     const ProfileLine* line = &f->key;
     if (key == NULL) // the whole section goes
         return Keep(out, v, 0, f->sectionStart) && Keep(out, v, f->sectionEnd, v->size);
@@ -45,13 +130,14 @@ static bool WriteEdited(int out, const ProfileView* v, const ProfileFind* f, LPC
         return Keep(out, v, 0, line->start) && Keep(out, v, line->nameStart, line->nameEnd) &&
                PutText(out, "=") && PutText(out, SkipBlanks(value)) &&
                Keep(out, v, line->contentEnd, v->size);
+    const char* end = LineEnd(v);
     size_t at = f->sectionFound ? f->insertAt : v->size;
     bool breakFirst = f->sectionFound ? f->insertNeedsBreak : f->endsOpen;
-    return Keep(out, v, 0, at) && (!breakFirst || PutText(out, "\r\n")) &&
-           (f->sectionFound ||
-            (PutText(out, "[") && PutText(out, SkipBlanks(section)) && PutText(out, "]\r\n"))) &&
+    return Keep(out, v, 0, at) && (!breakFirst || PutText(out, end)) &&
+           (f->sectionFound || (PutText(out, "[") && PutText(out, SkipBlanks(section)) &&
+                                PutText(out, "]") && PutText(out, end))) &&
            PutText(out, SkipBlanks(key)) && PutText(out, "=") && PutText(out, SkipBlanks(value)) &&
-           PutText(out, "\r\n") && Keep(out, v, at, v->size);
+           PutText(out, end) && Keep(out, v, at, v->size);
 }
 
 // Writes the edited file into the lock beside the file (target, links
@@ -61,32 +147,30 @@ static bool WriteEdited(int out, const ProfileView* v, const ProfileFind* f, LPC
 static bool ReplaceWhole(const ProfileView* view, const struct stat* info, const ProfileFind* found,
                          LPCSTR section, LPCSTR key, LPCSTR value, const char* target) {
     char lock[PATH_MAX];
-    int out = CreateLock(target, lock, sizeof lock);
-    if (out < 0)
+    Output out = {CreateLock(target, lock, sizeof lock), view->wide};
+    if (out.fd < 0)
         return false; // a young lock belongs to another writer: leave it
-    if (!WriteEdited(out, view, found, section, key, value)) {
-        DropLock(out, lock);
+    if ((out.wide && !WriteAllBytes(out.fd, "\xFF\xFE", 2, NULL)) ||
+        !WriteEdited(&out, view, found, section, key, value)) {
+        DropLock(out.fd, lock);
         return false;
     }
-    return CommitLock(out, lock, target, info);
+    return CommitLock(out.fd, lock, target, info);
 }
 
 enum { NO_FILE = -1, OPEN_FAILED = -2 };
 
-// Opens the file a write replaces: its descriptor, NO_FILE when it does not
-// exist yet, or OPEN_FAILED with errno (EISDIR for a directory, EACCES for
-// a file this process may not write).
+// Opens the file a write replaces, without ever waiting (OpenProfile): its
+// descriptor, NO_FILE when it does not exist yet, or OPEN_FAILED with errno
+// (EACCES for anything but a regular file or for a file this process may
+// not write).
 static int OpenOriginal(const char* target, struct stat* info) {
-    int fd = open(target, O_RDONLY | O_CLOEXEC);
+    int fd = OpenProfile(target, info);
     if (fd < 0)
         return errno == ENOENT ? NO_FILE : OPEN_FAILED;
-    int error = 0;
-    if (fstat(fd, info) != 0 || (S_ISREG(info->st_mode) && !MayWrite(target, info)))
-        error = errno;
-    else if (!S_ISREG(info->st_mode))
-        error = S_ISDIR(info->st_mode) ? EISDIR : EINVAL;
-    if (error == 0)
+    if (MayWrite(target, info))
         return fd;
+    int error = errno;
     close(fd);
     errno = error;
     return OPEN_FAILED;
@@ -110,8 +194,13 @@ static DWORD WriteFailureCode(int number) {
 // the file with the key, and a missing file is created (mode 0600). A NULL
 // value removes the key's line, a NULL key the whole section with its header.
 // Names and the value are written from their first non-blank character on,
-// an empty value as "key=". New lines end with CRLF; every other byte of the
-// file stays as it was. The new content goes to "<file>.lock", created
+// an empty value as "key=". A line the write adds ends as the file's first
+// line end does (CRLF in a new file or one without any); every other byte of
+// the file stays as it was. A UTF-16LE file (byte-order mark FF FE) stays
+// UTF-16LE with its mark: the names and the value are converted from UTF-8,
+// the ANSI code page here, each byte that begins no valid UTF-8 character
+// becoming U+FFFD; its other text is written back as it was (an odd last
+// byte as a whole unit). The new content goes to "<file>.lock", created
 // exclusively beside the file (beside a symbolic link's target, which is
 // what gets replaced: the link stays), is given the original's owner, group
 // and permission bits, flushed and renamed over the original, so readers
@@ -123,10 +212,12 @@ static DWORD WriteFailureCode(int number) {
 // is nothing to remove); FALSE leaves the original untouched and no lock of
 // this call behind, with GetLastError: ERROR_INVALID_PARAMETER for a NULL
 // section or file name, ERROR_FILE_NOT_FOUND for an empty file name;
-// ERROR_ACCESS_DENIED for a directory, a read-only file (no write permission
-// bit: refused to root too, as Windows refuses a file with the read-only
-// attribute to administrators), a file the caller may not write, or one
-// whose owner or group the caller cannot give the new file;
+// ERROR_ACCESS_DENIED for anything but a regular file (a directory, a FIFO,
+// a device: never opened in a way that could wait, nor written to), a
+// read-only file (no write permission bit: refused to root too, as Windows
+// refuses a file with the read-only attribute to administrators), a file
+// the caller may not write, or one whose owner or group the caller cannot
+// give the new file;
 // ERROR_SHARING_VIOLATION when another writer's lock is there;
 // ERROR_PATH_NOT_FOUND when a directory on the way is missing or a file;
 // ERROR_FILE_TOO_LARGE for a file past the bound in profile.h; or the code
@@ -136,7 +227,10 @@ static DWORD WriteFailureCode(int number) {
 // being replaced rather than rewritten in place, and a file with several
 // hard links loses them (the name written to gets the new file); a name
 // without a directory is relative to the current directory, not the Windows
-// directory.
+// directory; a line added to a file whose lines end in LF (or CR) ends so,
+// where Windows ends it with CRLF, so that a settings file kept in git or
+// edited with Linux tools keeps one line-end style; the ANSI code page is
+// UTF-8.
 extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
                                            LPCSTR fileName) {
     if (section == NULL && key == NULL && value == NULL)

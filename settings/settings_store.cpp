@@ -97,11 +97,19 @@ static const unsigned long long StaleSiblingTicks = 60ULL * 10000000ULL; // 100 
 // The check that the copy is whole: a section of its own, which every
 // profile writer appends at the end of the file. Seeing its key on the disk
 // means everything before it reached the disk too. Its two lines take
-// CheckLinesLength bytes of the file.
+// CheckLinesLength bytes of the file with CRLF line ends, two fewer where
+// they end as an LF or CR file's lines do (the Linux layer's writer), and
+// twice as many in a UTF-16 file.
 static const char CheckSection[] = "ExternalPreprocessorSaveCheck";
 static const char CheckKey[] = "Complete";
 static const unsigned long long CheckLinesLength =
     sizeof "[ExternalPreprocessorSaveCheck]\r\nComplete=1\r\n" - 1;
+
+static BOOL IsCheckLinesLength(unsigned long long length) {
+    unsigned long long oneByteEnds = CheckLinesLength - 2;
+    return length == CheckLinesLength || length == oneByteEnds || length == 2 * CheckLinesLength ||
+           length == 2 * oneByteEnds;
+}
 
 static BOOL MakeSiblingPath(void) {
     size_t length = strlen(SettingsPath);
@@ -199,7 +207,7 @@ static BOOL WriteSibling(void) {
         !WritePrivateProfileStringA(CheckSection, NULL, NULL, Sibling))
         return FALSE;
     ForgetSibling();
-    return SiblingSize(&without) && without + CheckLinesLength == whole;
+    return SiblingSize(&without) && without < whole && IsCheckLinesLength(whole - without);
 }
 
 // Flushes the sibling's bytes to the disk, so that the file put in place

@@ -236,6 +236,12 @@ static int StartSleeper(const char* milliseconds, const char* pidFile) {
 static int Crash() {
     Put("partial", 7);
     fflush(stdout);
+#ifdef _WIN32
+    // No debugger or crash dialog waits for a user here: the process ends
+    // with the exception's code as its exit code.
+    SetUnhandledExceptionFilter(
+        [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+#endif
     volatile int* nowhere = nullptr;
     *nowhere = 1;
     return 0;

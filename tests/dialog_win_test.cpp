@@ -172,6 +172,30 @@ TEST(SettingsDialog, OkChangesOnlyTheCommandLineAndLeavesNoCopyBehind) {
     EXPECT_FALSE(Exists(copy.settings + ".new"));
 }
 
+// The same file saved as UTF-16LE with its mark, as Notepad saves "Unicode":
+// its values show, and OK saves into it, keeping it UTF-16LE.
+std::string Utf16(const std::string& ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+TEST(SettingsDialog, Utf16SettingsFileShowsItsValuesAndStaysUtf16) {
+    ModuleCopy copy;
+    ASSERT_TRUE(copy.Load());
+    WriteFile(copy.settings, Utf16(Canonical));
+    Plan plan;
+    plan.command = "new -o %f";
+    plan.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, plan), IDOK);
+    EXPECT_EQ(plan.shownCommand, "old -i %f");
+    EXPECT_EQ(ReadFile(copy.settings), Utf16(CanonicalWith("new -o %f")));
+    EXPECT_FALSE(Exists(copy.settings + ".new"));
+}
+
 // One run through the module, as a host makes it: the text it hands out and
 // what comes back.
 struct RunHost {

@@ -11,6 +11,19 @@
 
 #ifndef _WIN32
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <functional>
+#include <vector>
 
 // The descriptors this process has open.
 static int OpenDescriptors() {
@@ -169,3 +182,196 @@ TEST(Files, FailuresGiveTheWindowsErrorCodes) {
         EXPECT_EQ(c.error, error) << c.path;
     }
 }
+
+#ifndef _WIN32
+
+// Runs body in a child process and gives its exit status; -1 when the child
+// had not ended after ten seconds: it was waiting, and is killed.
+static int InChildWithoutWaiting(const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    for (int i = 0; pid > 0 && i < 1000; i++) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+        struct timespec pause = {0, 10000000L}; // 10 ms
+        nanosleep(&pause, nullptr);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// Opening path with each access and disposition that may open an existing
+// file is refused with ERROR_ACCESS_DENIED: the failing case's number, or 0.
+static int RefusedEveryWay(const std::string& path) {
+    const DWORD accesses[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
+    const DWORD dispositions[] = {OPEN_EXISTING, OPEN_ALWAYS, CREATE_ALWAYS};
+    int number = 0;
+    for (DWORD access : accesses) {
+        for (DWORD disposition : dispositions) {
+            number++;
+            HANDLE file = CreateFileA(path.c_str(), access, 0, NULL, disposition, 0, NULL);
+            if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
+                return number;
+        }
+    }
+    return 0;
+}
+
+// The file status flags of this process's descriptor for path, or -1.
+static long StatusFlagsOf(const std::string& path) {
+    DIR* dir = opendir("/proc/self/fd");
+    long flags = -1;
+    for (struct dirent* entry; dir != nullptr && (entry = readdir(dir)) != nullptr;) {
+        char link[4096];
+        std::string fd = std::string("/proc/self/fd/") + entry->d_name;
+        ssize_t n = readlink(fd.c_str(), link, sizeof link - 1);
+        if (n <= 0 || std::string(link, (size_t)n) != path)
+            continue;
+        FILE* info = fopen((std::string("/proc/self/fdinfo/") + entry->d_name).c_str(), "r");
+        char line[256];
+        unsigned long value;
+        while (info != nullptr && fgets(line, sizeof line, info) != nullptr)
+            if (sscanf(line, "flags: %lo", &value) == 1)
+                flags = (long)value;
+        if (info != nullptr)
+            fclose(info);
+    }
+    if (dir != nullptr)
+        closedir(dir);
+    return flags;
+}
+
+// Anything but a regular file is refused at once, also where opening it
+// would wait: a FIFO with nobody at its other end (for reading, a writer;
+// for writing, a reader), one whose ends are held open (nothing is written
+// to it), a device. A run finds out so why a settings file cannot be read.
+TEST(FilesSpecial, CreateFileRefusesFifosAndDevicesWithoutWaiting) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    std::string fifo = std::string(dir) + "ep-files-fifo-" + std::to_string(getpid());
+    std::string device = fifo + "-device";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(InChildWithoutWaiting([&] { return RefusedEveryWay(fifo); }), 0);
+    int ends = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(ends, 0);
+    EXPECT_EQ(InChildWithoutWaiting([&] { return RefusedEveryWay(fifo); }), 0);
+    char byte;
+    EXPECT_EQ(read(ends, &byte, 1), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    close(ends);
+    // The zero device, made here as root; where the test may not, the FIFO
+    // has been enough.
+    if (mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0) {
+        EXPECT_EQ(InChildWithoutWaiting([&] { return RefusedEveryWay(device); }), 0);
+        unlink(device.c_str());
+    }
+    struct stat info;
+    ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    unlink(fifo.c_str());
+}
+
+// A regular file is opened in blocking mode, as a program that inherits it
+// as its standard output expects.
+TEST(FilesSpecial, RegularFilesAreOpenedInBlockingMode) {
+    TempFile temp;
+    for (DWORD disposition : {OPEN_EXISTING, CREATE_ALWAYS}) {
+        HANDLE file = CreateFileA(temp.path, GENERIC_READ | GENERIC_WRITE, 0, NULL, disposition,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        long flags = StatusFlagsOf(temp.path);
+        EXPECT_NE(flags, -1) << "no descriptor found for " << temp.path;
+        EXPECT_EQ(flags & O_NONBLOCK, 0) << disposition;
+        CloseHandle(file);
+    }
+}
+
+// Sets or removes an environment variable for a scope, and puts it back.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        const char* old = getenv(name);
+        had_ = old != nullptr;
+        old_ = old ? old : "";
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
+
+static std::string TempPath() {
+    char buffer[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, buffer);
+    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : "<failed>";
+}
+
+// Without TMPDIR the user's own runtime directory holds the temporary files,
+// where others sharing /tmp cannot take their names; it must be an absolute
+// path to a directory, else /tmp is used.
+TEST(FilesTempPath, RuntimeDirectoryServesWhenTmpdirIsUnset) {
+    char made[] = "/tmp/ep-runtime-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    std::string runtime = made;
+    ScopedVariable tmpdir("TMPDIR", nullptr);
+    {
+        ScopedVariable xdg("XDG_RUNTIME_DIR", runtime.c_str());
+        EXPECT_EQ(TempPath(), runtime + "/");
+        char name[MAX_PATH];
+        UINT number = GetTempFileNameA(TempPath().c_str(), "se", 0, name);
+        EXPECT_NE(number, 0u);
+        EXPECT_EQ(std::string(name).rfind(runtime + "/se", 0), 0u) << name;
+        DeleteFileA(name);
+    }
+    {
+        ScopedVariable xdg("XDG_RUNTIME_DIR", (runtime + "/").c_str());
+        EXPECT_EQ(TempPath(), runtime + "/");
+        ScopedVariable set("TMPDIR", "/var/tmp");
+        EXPECT_EQ(TempPath(), "/var/tmp/") << "TMPDIR comes first";
+        ScopedVariable empty("TMPDIR", "");
+        EXPECT_EQ(TempPath(), runtime + "/") << "an empty TMPDIR counts as unset";
+    }
+    std::string file = runtime + "/plain";
+    FILE* f = fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    // Not absolute, no such directory, a file, empty, unset: /tmp.
+    std::string relative = runtime.substr(1), gone = runtime + "/gone";
+    for (const char* value :
+         {relative.c_str(), gone.c_str(), file.c_str(), "", (const char*)nullptr}) {
+        ScopedVariable xdg("XDG_RUNTIME_DIR", value);
+        EXPECT_EQ(TempPath(), "/tmp/") << (value ? value : "(unset)");
+    }
+    unlink(file.c_str());
+    rmdir(runtime.c_str());
+}
+
+// A buffer too small gets nothing; the size needed, terminator included, is
+// returned.
+TEST(FilesTempPath, SmallBufferGetsTheSizeNeeded) {
+    ScopedVariable tmpdir("TMPDIR", "/var/tmp");
+    char buffer[10];
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(GetTempPathA(9, buffer), 10u);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'x'));
+    EXPECT_EQ(GetTempPathA(10, buffer), 9u);
+    EXPECT_STREQ(buffer, "/var/tmp/");
+}
+
+#endif

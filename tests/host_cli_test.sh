@@ -258,7 +258,7 @@ if [ "$target" = native ]; then
     [ "$(cat "$work/count")" -eq 0 ]; check "/dev/zero: nothing written" $?
     # Endless input under a memory limit: refused in little memory (the limit
     # does not apply under AddressSanitizer, which reserves its shadow).
-    if ! ldd "$work/$host" | grep -q libasan; then
+    if ! ldd "$work/$host" | grep libasan >/dev/null; then
         yes | (ulimit -v 65536 && exec "$work/$host" run) >/dev/null 2>"$work/err"
         check "yes | under a memory limit exits 2" "$(status_is 2 "${PIPESTATUS[1]}")"
         grep -q "at most 102398 bytes" "$work/err"; check "yes | under a memory limit says why" $?

@@ -97,4 +97,39 @@ TEST_F(Module, EmptyWorkingDirectoryUsesTheSystemTemporaryDirectory) {
     EXPECT_FALSE(FileExists(path));
 }
 
+// A host that breaks the calling order must not lose its user's work to a
+// crash in the module: OnCall before any OnInstall does nothing, and a null
+// record given to OnInstall is left alone.
+TEST_F(Module, OnCallBeforeOnInstallAndNullRecordsDoNothing) {
+    const PluginModule& module = plugin.Module();
+    std::string mark = PathJoin(plugin.Dir(), "ran.txt");
+    WriteBytes(plugin.SettingsPath(),
+               SettingsText("", QuotedSelf() + " --child mark \"" + mark + "\" %f"));
+    module.onCall();
+    EXPECT_FALSE(FileExists(mark)) << "a program ran before OnInstall";
+
+    // No host at all: the settings are loaded, and a run has no one to ask.
+    EXPECT_EQ(module.onInstall(nullptr, nullptr), 0);
+    module.onCall();
+    EXPECT_FALSE(FileExists(mark)) << "a program ran without a host";
+
+    // No PluginInfo: the host's context is kept all the same.
+    FakeHost host;
+    host.text = "text";
+    EXPECT_EQ(module.onInstall(nullptr, &host.context), 0);
+    plugin.Call(host);
+    EXPECT_TRUE(FileExists(mark));
+    EXPECT_TRUE(host.replaced);
+
+    // A PluginInfo and no context: the record is filled, and later runs do
+    // nothing.
+    unsigned char bytes[64] = {};
+    PluginInfo* info = reinterpret_cast<PluginInfo*>(bytes);
+    EXPECT_EQ(module.onInstall(info, nullptr), 0);
+    EXPECT_EQ(info->Kind, 16u);
+    FakeHost ignored;
+    EXPECT_TRUE(plugin.Call(ignored).empty());
+    EXPECT_TRUE(ignored.calls.empty());
+}
+
 } // namespace

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -19,7 +20,11 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <fcntl.h>
+
+#include <functional>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,16 +33,61 @@
 
 namespace {
 
-bool OnWine() {
 #ifdef _WIN32
+bool OnWine() {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+#endif
+
+// The result the table gives for where the test runs: Wine's where it
+// differs from Windows, our layer's where it differs on purpose.
+template <typename Text>
+const Text* Expected(const Text* expected, const Text* wine, const Text* layer = nullptr) {
+#ifdef _WIN32
+    (void)layer;
+    return wine != nullptr && OnWine() ? wine : expected;
 #else
-    return false;
+    (void)wine;
+    return layer != nullptr ? layer : expected;
 #endif
 }
 
-const char* Expected(const char* expected, const char* wine) {
-    return wine != nullptr && OnWine() ? wine : expected;
+// A text of the UTF-16 cases, written in UTF-8, in the ANSI code page the
+// functions take and give (B in profile_cases.h); NULL stays NULL.
+struct Ansi {
+    explicit Ansi(const char* utf8) : null(utf8 == nullptr) {
+        if (utf8 == nullptr)
+            return;
+#ifdef _WIN32
+        wchar_t wide[512];
+        char ansi[1024];
+        int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
+        int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, ansi, sizeof ansi, NULL, NULL);
+        text = bytes > 0 ? ansi : "<conversion failed>";
+#else
+        text = utf8;
+#endif
+    }
+    const char* get() const {
+        return null ? nullptr : text.c_str();
+    }
+    bool null;
+    std::string text;
+};
+
+// A text as the bytes of a UTF-16LE file; oddByte: without the high byte of
+// its last unit. NULL: "<none>", as Bytes gives for no file.
+std::string Utf16(const char16_t* text, bool oddByte = false) {
+    if (text == nullptr)
+        return "<none>";
+    std::string bytes;
+    for (; *text != 0; text++) {
+        bytes += (char)(*text & 0xFF);
+        bytes += (char)(*text >> 8);
+    }
+    if (oddByte)
+        bytes.pop_back();
+    return bytes;
 }
 
 // A fresh directory per test program; Windows takes full paths only.
@@ -132,6 +182,10 @@ TEST(ProfileRead, CommentsLineEndsAndByteOrderMarkAreSkipped) {
     RunReadCases(ReadLayout, sizeof ReadLayout / sizeof ReadLayout[0]);
 }
 
+TEST(ProfileRead, Utf8ByteOrderMarkIsPartOfTheFirstLine) {
+    RunReadCases(ReadUtf8Mark, sizeof ReadUtf8Mark / sizeof ReadUtf8Mark[0]);
+}
+
 TEST(ProfileRead, ValuesLoseSurroundingBlanksAndOnePairOfQuotes) {
     RunReadCases(ReadValues, sizeof ReadValues / sizeof ReadValues[0]);
 }
@@ -195,9 +249,65 @@ TEST(ProfileWrite, FileBytesAfterWritesAreExactlyAsWindowsLeavesThem) {
                 EXPECT_TRUE(WritePrivateProfileStringA(w.section, w.key, w.value, path.c_str()));
             }
         }
-        const char* expected = Expected(c.expected, c.wine);
+        const char* expected = Expected(c.expected, c.wine, c.layer);
         EXPECT_EQ(Bytes(path), expected ? expected : "<none>");
     }
+    remove(path.c_str());
+}
+
+// A file that starts with FF FE is UTF-16LE: values come back in the ANSI
+// code page, whatever the file's characters; invalid UTF-16 reads without
+// harm.
+TEST(ProfileUnicode, Utf16FilesReadInTheAnsiCodePage) {
+    std::string path = PathOf("wide.ini");
+    for (size_t i = 0; i < sizeof WideReads / sizeof WideReads[0]; i++) {
+        const WideReadCase& c = WideReads[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.section + "/" + c.key);
+        std::string file = Utf16(c.file, c.oddByte);
+        Put(path, c.file ? file.data() : nullptr, file.size());
+        Ansi section(c.section), key(c.key), defaultValue(c.defaultValue), expected(c.expected);
+        DWORD returned;
+        std::string value =
+            Read(path, section.get(), key.get(), defaultValue.get(), c.capacity, &returned);
+        EXPECT_EQ(value, expected.text);
+        EXPECT_EQ(returned, expected.text.size());
+    }
+    remove(path.c_str());
+}
+
+TEST(ProfileUnicode, Utf16FilesStayUtf16WithTheirMark) {
+    std::string path = PathOf("wide_write.ini");
+    for (size_t i = 0; i < sizeof WideWrites / sizeof WideWrites[0]; i++) {
+        const WideWriteCase& c = WideWrites[i];
+        SCOPED_TRACE("case " + std::to_string(i));
+        std::string file = Utf16(c.file);
+        Put(path, c.file ? file.data() : nullptr, file.size());
+        for (const Write& w : c.writes) {
+            if (w.section == nullptr)
+                continue;
+            Ansi section(w.section), key(w.key), value(w.value);
+            EXPECT_TRUE(
+                WritePrivateProfileStringA(section.get(), key.get(), value.get(), path.c_str()));
+        }
+        EXPECT_EQ(Bytes(path), Utf16(Expected(c.expected, c.wine, c.layer)));
+    }
+    remove(path.c_str());
+}
+
+TEST(ProfileUnicode, Utf16FilesGiveIntegersAndTakeBackWhatWasWritten) {
+    std::string path = PathOf("wide_round.ini");
+    std::string file = Utf16(u"\uFEFF[Run]\r\nTimeLimit = 42\r\n");
+    Put(path, file.data(), file.size());
+    EXPECT_EQ(GetPrivateProfileIntA("Run", "TimeLimit", 5, path.c_str()), 42u);
+    EXPECT_EQ(GetPrivateProfileIntA("Run", "Other", 5, path.c_str()), 5u);
+    Ansi value("\"C:\\Program Files\\pp\u00E9.exe\" -x \"%f\"");
+    std::string stored = "\"" + value.text + "\"";
+    EXPECT_TRUE(WritePrivateProfileStringA("Path", "CommandLine", stored.c_str(), path.c_str()));
+    char buffer[260];
+    EXPECT_EQ(GetPrivateProfileStringA("Path", "CommandLine", "", buffer, 260, path.c_str()),
+              value.text.size());
+    EXPECT_EQ(std::string(buffer), value.text);
+    EXPECT_EQ(GetPrivateProfileIntA("Run", "TimeLimit", 5, path.c_str()), 42u);
     remove(path.c_str());
 }
 
@@ -513,6 +623,107 @@ TEST(ProfileWriteFailure, FullDiskKeepsTheOldFileAndRemovesTheLock) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
     EXPECT_EQ(Bytes(path), old);
     EXPECT_FALSE(LockLeft(path));
+}
+
+// Runs body in a child process and gives its exit status; -1 when the child
+// had not ended after ten seconds: it was waiting, and is killed.
+int InChildWithoutWaiting(const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    for (int i = 0; pid > 0 && i < 1000; i++) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+        struct timespec pause = {0, 10000000L}; // 10 ms
+        nanosleep(&pause, nullptr);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// The checks on a name that leads to no regular file, as exit codes: every
+// read gives the default with ERROR_ACCESS_DENIED, and a write is refused so.
+int ReadsAsMissingAndRefusesWrites(const std::string& name) {
+    char buffer[16];
+    SetLastError(0);
+    if (GetPrivateProfileStringA("Path", "A", "dflt", buffer, sizeof buffer, name.c_str()) != 4 ||
+        strcmp(buffer, "dflt") != 0)
+        return 1;
+    if (GetLastError() != ERROR_ACCESS_DENIED)
+        return 2;
+    if (GetPrivateProfileIntA("Run", "TimeLimit", 7, name.c_str()) != 7)
+        return 3;
+    if (WritePrivateProfileStringA("Path", "A", "1", name.c_str()) ||
+        GetLastError() != ERROR_ACCESS_DENIED)
+        return 4;
+    return 0;
+}
+
+// A settings file that is no regular file reads at once as a missing one and
+// is never written: a FIFO with nobody at its other end (opening it to read
+// would wait for a writer), one held open by a writer that writes nothing
+// (reading would wait for data) and by a reader (a write would reach it), a
+// link to a FIFO, a device, a directory.
+TEST(ProfileSpecialFiles, FifoDeviceOrDirectoryReadsAsMissingAtOnceAndIsNeverWritten) {
+    std::string fifo = PathOf("fifo.ini"), link = PathOf("fifo_link.ini");
+    std::string device = PathOf("device.ini"), dir = PathOf("dir.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("fifo.ini", link.c_str()), 0);
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    std::vector<std::string> names = {fifo, link, dir};
+    // The zero device, made here as root; where the test may not, the others
+    // still run.
+    if (mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0)
+        names.push_back(device);
+    for (const std::string& name : names)
+        EXPECT_EQ(InChildWithoutWaiting([&] { return ReadsAsMissingAndRefusesWrites(name); }), 0)
+            << name;
+
+    int ends = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(ends, 0);
+    EXPECT_EQ(InChildWithoutWaiting([&] { return ReadsAsMissingAndRefusesWrites(fifo); }), 0);
+    char byte;
+    EXPECT_EQ(read(ends, &byte, 1), -1) << "the write reached the FIFO";
+    EXPECT_EQ(errno, EAGAIN);
+    close(ends);
+
+    struct stat info;
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    for (const std::string& name : names)
+        EXPECT_FALSE(LockLeft(name)) << name;
+    for (const std::string& name : {fifo, link, device})
+        unlink(name.c_str());
+    rmdir(dir.c_str());
+}
+
+// A value of a UTF-16 file is never cut inside a character: our layer's ANSI
+// code page, UTF-8, takes two to four bytes for many (Windows-1252 in Wine's
+// test prefix takes one for each it has).
+TEST(ProfileUnicode, ValueOfAUtf16FileIsNotCutInsideACharacter) {
+    std::string path = PathOf("wide_cut.ini");
+    std::string file;
+    for (char16_t unit : std::u16string(u"\uFEFF[Path]\r\nA=a\u00E9\u4E2D\U0001F600z\r\n")) {
+        file += (char)(unit & 0xFF);
+        file += (char)(unit >> 8);
+    }
+    Put(path, file.data(), file.size());
+    const std::string value = "a\u00E9\u4E2D\U0001F600z"; // 1 + 2 + 3 + 4 + 1 bytes
+    const struct {
+        unsigned capacity;
+        size_t kept;
+    } cuts[] = {{1, 0}, {2, 1}, {3, 1},  {4, 3},   {5, 3},   {6, 3},  {7, 6},
+                {8, 6}, {9, 6}, {10, 6}, {11, 10}, {12, 11}, {13, 11}};
+    for (const auto& cut : cuts) {
+        DWORD returned;
+        EXPECT_EQ(Read(path, "Path", "A", "d", cut.capacity, &returned), value.substr(0, cut.kept))
+            << "capacity " << cut.capacity;
+    }
+    remove(path.c_str());
 }
 
 #endif

@@ -77,5 +77,9 @@ bool IgnoreChildExits(bool ignore);
 // and names it in EP_TMPFS.
 std::string MountSmallDisk(unsigned megabytes);
 void UnmountSmallDisk(const std::string& path);
+// Whether tens of thousands of files are made in seconds: not under Wine,
+// where each takes a round trip to its server.
+extern const bool ManyFilesQuickly;
+
 // The bytes in use on the file system that holds path.
 unsigned long long UsedBytes(const std::string& path);

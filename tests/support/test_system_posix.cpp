@@ -129,6 +129,8 @@ void UnmountSmallDisk(const std::string& path) {
     rmdir(path.c_str());
 }
 
+const bool ManyFilesQuickly = true;
+
 unsigned long long UsedBytes(const std::string& path) {
     struct statvfs info;
     if (statvfs(path.c_str(), &info) != 0)

@@ -108,6 +108,8 @@ void UnmountSmallDisk(const std::string& path) {
     (void)path;
 }
 
+const bool ManyFilesQuickly = false;
+
 unsigned long long UsedBytes(const std::string& path) {
     ULARGE_INTEGER free, total;
     if (!GetDiskFreeSpaceExA(path.c_str(), &free, &total, nullptr))
