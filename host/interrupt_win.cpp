@@ -6,6 +6,7 @@
 // by a snapshot of the processes, by parent process id, and ended with
 // TerminateProcess; message boxes of the main thread are closed.
 #include "interrupt.h"
+#include "system.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -135,7 +136,9 @@ void WakeMainThread() {
 }
 
 void MuteMessages() {
-    // The plug-in's messages are boxes, which WakeMainThread closes.
+    // The plug-in's boxes are lines (see boxes_win.cpp), or, with
+    // --show-boxes, windows that WakeMainThread closes.
+    MuteBoxLines();
 }
 
 void ExitAtOnce(int status) {

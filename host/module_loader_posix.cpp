@@ -9,19 +9,46 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char* ModuleFileName() {
     return "external_preprocessor.so";
 }
 
-std::string DefaultModulePath() {
+// The folder of the program's real file, as /proc/self/exe has it with every
+// symbolic link resolved; "." when /proc cannot tell.
+static std::string ProgramFolder() {
     char path[4096];
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
     std::string self = length > 0 ? std::string(path, (size_t)length) : std::string();
     size_t slash = self.rfind('/');
-    return (slash == std::string::npos ? std::string("./") : self.substr(0, slash + 1)) +
-           ModuleFileName();
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : self.substr(0, slash);
+}
+
+std::vector<std::string> DefaultModulePaths() {
+    std::string folder = ProgramFolder();
+    std::string beside = (folder == "/" ? "" : folder) + "/" + ModuleFileName();
+    // bin/ and lib/ share a parent: /usr/local/bin and /usr/local/lib.
+    size_t slash = folder.rfind('/');
+    std::string parent = slash == std::string::npos ? folder + "/.." : folder.substr(0, slash);
+    return {beside, parent + "/lib/external-preprocessor/" + ModuleFileName()};
+}
+
+char FolderSeparator() {
+    return '/';
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
 }
 
 void* OpenModule(const std::string& path, std::string& error) {
@@ -41,6 +68,33 @@ void* FindEntry(void* module, const char* name) {
 
 void CloseModule(void* module) {
     dlclose(module);
+}
+
+// As the platform layer inside the module finds it: the name the module was
+// loaded under, made absolute with the current directory.
+std::string LoadedModulePath(const PluginModule& module) {
+    Dl_info info;
+    if (module.onInstall == nullptr ||
+        dladdr(reinterpret_cast<void*>(module.onInstall), &info) == 0 || info.dli_fname == nullptr)
+        return std::string();
+    std::string name = info.dli_fname;
+    if (name.empty() || name[0] == '/')
+        return name;
+    char folder[4096];
+    if (getcwd(folder, sizeof folder) == nullptr)
+        return std::string();
+    std::string path = folder;
+    if (path.back() != '/')
+        path += '/';
+    return path + (name.compare(0, 2, "./") == 0 ? name.substr(2) : name);
+}
+
+void* ReplaceImport(void* module, const char* library, const char* name, void* replacement) {
+    (void)module;
+    (void)library;
+    (void)name;
+    (void)replacement;
+    return nullptr;
 }
 
 // The version record travels in the module as an ELF note of the packaging

@@ -1,7 +1,9 @@
 // Loading a module and reading its version record on Windows: LoadLibraryA,
-// GetProcAddress and the version resource.
+// GetProcAddress and the version resource; and the module's import table,
+// where a host may give the module its own version of a system function.
 #include "module_loader.h"
 
+#include <fstream>
 #include <sstream>
 #include <stdio.h>
 #include <string.h>
@@ -12,19 +14,92 @@ const char* ModuleFileName() {
     return "external_preprocessor.dll";
 }
 
-std::string DefaultModulePath() {
+// A Windows program's module lies beside it, as in each package.
+std::vector<std::string> DefaultModulePaths() {
     char path[MAX_PATH + 1] = {};
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string self(path, length);
     size_t slash = self.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) +
-           ModuleFileName();
+    return {(slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) +
+            ModuleFileName()};
+}
+
+char FolderSeparator() {
+    return '\\';
+}
+
+bool IsDirectory(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The system's description of an error code, on one line, with the file's
+// name where the description has a place for it ("%1").
+static std::string SystemMessage(DWORD code, const std::string& file) {
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    for (char& c : message) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    size_t insert = message.find("%1");
+    if (insert != std::string::npos)
+        message.replace(insert, 2, "'" + file + "'");
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+// The machine a module file is built for (IMAGE_FILE_MACHINE_I386 or
+// IMAGE_FILE_MACHINE_AMD64), or 0 for a file that is no Windows image.
+static WORD ImageMachine(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    IMAGE_DOS_HEADER dos;
+    if (!file.read(reinterpret_cast<char*>(&dos), sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE)
+        return 0;
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header;
+    if (!file.seekg(dos.e_lfanew) || !file.read(reinterpret_cast<char*>(&signature), 4) ||
+        signature != IMAGE_NT_SIGNATURE ||
+        !file.read(reinterpret_cast<char*>(&header), sizeof header))
+        return 0;
+    return header.Machine;
+}
+
+// What to do about a module the system calls no valid application: one built
+// for the other width, or no Windows module at all.
+static std::string BadFormatAdvice(const std::string& path) {
+    const bool wide = sizeof(void*) == 8;
+    WORD machine = ImageMachine(path);
+    const char* own = wide ? "64-bit" : "32-bit";
+    const char* other = wide ? "32-bit" : "64-bit";
+    if (machine == (wide ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64))
+        return std::string("; it is a ") + other + " DLL, and this plugin-host.exe is " + own +
+               ": a " + own + " plugin-host.exe needs the " + own + " DLL (the " +
+               (wide ? "win64" : "win32") + " package), and a " + other + " DLL the " + other +
+               " plugin-host.exe that comes with it (the " + (wide ? "win32" : "win64") +
+               " package)";
+    if (machine == 0)
+        return "; it is no Windows DLL";
+    return std::string();
 }
 
 void* OpenModule(const std::string& path, std::string& error) {
     HMODULE handle = LoadLibraryA(path.c_str());
-    if (handle == nullptr)
-        error = "cannot load module '" + path + "' (error " + std::to_string(GetLastError()) + ")";
+    if (handle == nullptr) {
+        DWORD code = GetLastError();
+        error = "cannot load module '" + path + "': " + SystemMessage(code, path) + " (error " +
+                std::to_string(code) + ")";
+        if (code == ERROR_BAD_EXE_FORMAT)
+            error += BadFormatAdvice(path);
+    }
     return handle;
 }
 
@@ -34,6 +109,87 @@ void* FindEntry(void* module, const char* name) {
 
 void CloseModule(void* module) {
     FreeLibrary(static_cast<HMODULE>(module));
+}
+
+// The module reads its own path with room for 261 characters; a longer one
+// would come back cut, and then the module has no settings file.
+std::string LoadedModulePath(const PluginModule& module) {
+    char path[MODULE_PATH_CAPACITY + 1] = {};
+    DWORD length =
+        GetModuleFileNameA(static_cast<HMODULE>(module.handle), path, MODULE_PATH_CAPACITY);
+    if (module.handle == nullptr || length == 0 || length >= MODULE_PATH_CAPACITY)
+        return std::string();
+    return std::string(path, length);
+}
+
+// Whether a lookup-table entry imports the function by this name (not by
+// number).
+static bool ImportsByName(const BYTE* base, const IMAGE_THUNK_DATA& entry, const char* name) {
+    if (IMAGE_SNAP_BY_ORDINAL(entry.u1.Ordinal))
+        return false;
+    const auto* byName =
+        reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + entry.u1.AddressOfData);
+    return strcmp(reinterpret_cast<const char*>(byName->Name), name) == 0;
+}
+
+// The slot of the function in one library's part of the import table:
+// found by name in the lookup table beside the slots the loader filled, or,
+// for a part without a lookup table, by the address the loader put in the
+// slot. nullptr when the part has no such slot.
+static IMAGE_THUNK_DATA* FindSlot(BYTE* base, const IMAGE_IMPORT_DESCRIPTOR& import,
+                                  const char* name, const void* exported) {
+    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import.FirstThunk);
+    const auto* lookup =
+        import.OriginalFirstThunk != 0
+            ? reinterpret_cast<const IMAGE_THUNK_DATA*>(base + import.OriginalFirstThunk)
+            : nullptr;
+    for (; slot->u1.Function != 0; slot++) {
+        bool match = lookup != nullptr ? ImportsByName(base, *lookup++, name)
+                                       : exported != nullptr &&
+                                             reinterpret_cast<void*>(slot->u1.Function) == exported;
+        if (match)
+            return slot;
+    }
+    return nullptr;
+}
+
+// Writes a new address into a slot, which the loader may have left
+// read-only; returns the address it held, or nullptr when it cannot be
+// written.
+static void* SwapSlot(IMAGE_THUNK_DATA* slot, void* replacement) {
+    DWORD protection = 0;
+    if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection))
+        return nullptr;
+    void* previous = reinterpret_cast<void*>(slot->u1.Function);
+    slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+    VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
+    return previous;
+}
+
+// Walks the import descriptors of the loaded image to the library's part.
+void* ReplaceImport(void* module, const char* library, const char* name, void* replacement) {
+    BYTE* base = static_cast<BYTE*>(module);
+    if (base == nullptr)
+        return nullptr;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0)
+        return nullptr;
+    HMODULE exporter = GetModuleHandleA(library);
+    const void* exported =
+        exporter ? reinterpret_cast<const void*>(GetProcAddress(exporter, name)) : nullptr;
+    for (const auto* import =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         import->Name != 0; import++) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), library) != 0)
+            continue;
+        IMAGE_THUNK_DATA* slot = FindSlot(base, *import, name, exported);
+        if (slot != nullptr)
+            return SwapSlot(slot, replacement);
+    }
+    return nullptr;
 }
 
 // The version resource is read from the module's file, which the loaded

@@ -9,9 +9,11 @@
 #include "interrupt.h"
 #include "module_loader.h"
 #include "options.h"
+#include "settings_view.h"
 #include "system.h"
 
 #include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -72,15 +74,32 @@ int32_t PLUGIN_CALL HostSetTargetText(uint32_t handle, const char* text) {
     return 1;
 }
 
+// Loads the module named, or found, by the options; says why not.
+bool OpenTheModule(const Options& options) {
+    std::string error;
+    if (LoadPluginModule(options.module, Module, error))
+        return true;
+    if (!options.moduleGiven && !PathExists(options.module)) {
+        std::vector<std::string> paths = DefaultModulePaths();
+        error = "no module found: looked for " + paths[0];
+        for (size_t i = 1; i < paths.size(); i++)
+            error += " and " + paths[i];
+        error += "; name one with --module";
+    }
+    Say(error);
+    return false;
+}
+
 bool LoadModule(const Options& options) {
     if (ModuleReady || ModuleFailed)
         return ModuleReady;
-    std::string error;
-    if (!LoadPluginModule(options.module, Module, error)) {
-        Say(error);
+    if (!OpenTheModule(options)) {
         ModuleFailed = true;
         return false;
     }
+    std::string error;
+    if (!options.showBoxes && !WriteBoxesAsLines(Module.handle, error))
+        Say(error);
     Module.onInstall(reinterpret_cast<PluginInfo*>(InfoBytes), &State.context);
     ModuleReady = true;
     return true;
@@ -102,23 +121,85 @@ int CommandInfo(const Options& options) {
     const char* title = reinterpret_cast<const char*>(InfoBytes) + 8;
     const PluginInfo* info = reinterpret_cast<const PluginInfo*>(InfoBytes);
     WriteStandard(1, "Title: " + std::string(title, strnlen(title, 256)) + "\n" +
-                         "Kind: " + std::to_string(info->Kind) + "\n" + record);
+                         "Kind: " + std::to_string(info->Kind) + "\n" + record +
+                         SettingsLines(SettingsPathOf(LoadedModulePath(Module))));
     return ExitReplaced;
 }
 
-// The dialog's result on standard output (-1 when it could not be shown,
-// and then why on standard error).
+// What became of the dialog, in words: "saved to FILE" or "cancelled" on
+// standard output (exit 0); after OK that left the file as it was, or a
+// dialog that could not be shown, why on standard error (exit 1). The file
+// was saved when its time of last write or its bytes changed.
 int CommandSettings(const Options& options) {
-    std::string error;
-    if (!LoadPluginModule(options.module, Module, error)) {
-        Say(error);
+    if (!OpenTheModule(options))
         return ExitUsage;
-    }
+    std::string settings = SettingsPathOf(LoadedModulePath(Module));
+    SettingsSnapshot before = TakeSnapshot(settings);
     int32_t result = Module.onSettings();
-    WriteStandard(1, std::to_string(result) + "\n");
+    std::string error;
+    if (result == IDOK && !SameFile(before, TakeSnapshot(settings))) {
+        WriteStandard(1, "saved to " + settings + "\n");
+        return ExitReplaced;
+    }
+    if (result == IDOK) {
+        Say("OK was pressed, but the settings were not saved to " +
+            (settings.empty() ? std::string("a settings file") : settings) + ": " +
+            WhyNotSaved(settings) + ". The values entered are not kept.");
+        return ExitKept;
+    }
+    if (result == IDCANCEL) {
+        WriteStandard(1, "cancelled\n");
+        return ExitReplaced;
+    }
     if (result == -1 && !CanShowDialog(error))
         Say(error);
-    return result == -1 ? ExitKept : ExitReplaced;
+    else
+        Say("the settings dialog could not be shown (it ended with " + std::to_string(result) +
+            ")");
+    return ExitKept;
+}
+
+// The first line of a password file, without its line end; false with the
+// reason in error when the file cannot be read.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    int fd = OpenForReading(path, false, error);
+    if (fd < 0)
+        return false;
+    std::string text;
+    ReadOutcome outcome = ReadBounded(fd, 4096, text);
+    int readError = errno;
+    CloseDescriptor(fd);
+    if (outcome == READ_FAILED) {
+        error = "cannot read '" + path + "': " + ErrnoText(readError);
+        return false;
+    }
+    password = text.substr(0, text.find('\n'));
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return true;
+}
+
+// The password text when -p does not give it: the first line of the
+// --password-file, or else the PREPROCESSOR_PASSWORD variable. false with
+// the reason in error.
+bool TakePassword(Options& options, std::string& error) {
+    if (options.textGiven[PASSWORD_TEXT])
+        return true;
+    std::string& password = options.texts[PASSWORD_TEXT];
+    std::string where;
+    if (!options.passwordFile.empty()) {
+        where = "the first line of '" + options.passwordFile + "'";
+        if (!ReadPasswordFile(options.passwordFile, password, error))
+            return false;
+    } else if (const char* variable = getenv(PasswordVariable)) {
+        where = PasswordVariable;
+        password = variable;
+    }
+    if (password.find('\0') != std::string::npos)
+        error = where + " holds a NUL byte";
+    else if (password.size() > LONGEST_TEXT)
+        error = where + " is longer than 63 characters";
+    return error.empty();
 }
 
 // Why a whole text cannot be handed to the plug-in, or nothing.
@@ -275,6 +356,7 @@ int RunInPlace(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    DefaultChildSignal();
     memset(&State.context, 0, sizeof State.context);
     State.context.GetTargetHandle = HostGetTargetHandle;
     State.context.GetTargetText = HostGetTargetText;
@@ -300,6 +382,10 @@ int main(int argc, char** argv) {
         return CommandInfo(options);
     if (options.command == "settings")
         return CommandSettings(options);
+    if (!TakePassword(options, error)) {
+        Say(error);
+        return ExitUsage;
+    }
     char* fields[TEXT_OPTION_COUNT] = {State.context.TextU, State.context.TextP,
                                        State.context.TextD, State.context.TextO,
                                        State.context.TextN};

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,4 +96,8 @@ bool CanShowDialog(std::string& error) {
     }
     close(fd);
     return true;
+}
+
+void DefaultChildSignal() {
+    (void)signal(SIGCHLD, SIG_DFL);
 }

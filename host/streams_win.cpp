@@ -91,3 +91,7 @@ bool CanShowDialog(std::string& error) {
     (void)error;
     return true;
 }
+
+void DefaultChildSignal() {
+    // Windows tells a process's end through its handle, whatever the caller set.
+}

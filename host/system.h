@@ -1,8 +1,9 @@
 // What plugin-host needs from the system beyond the C++ library: standard
-// streams and file descriptors, the terminal, and replacing a file's text.
-// Each is implemented once per platform (streams_posix.cpp and
-// streams_win.cpp, in_place_posix.cpp and in_place_win.cpp), chosen by CMake;
-// the rest of the host is the same source everywhere.
+// streams and file descriptors, the terminal, the plug-in's message boxes,
+// the settings file's state, and replacing a file's text. Each is
+// implemented once per platform (streams_posix.cpp and streams_win.cpp,
+// boxes_*.cpp, settings_file_*.cpp, in_place_*.cpp), chosen by CMake; the
+// rest of the host is the same source everywhere.
 #pragma once
 
 #include <stddef.h>
@@ -45,6 +46,57 @@ void* HostOwnerWindow();
 // Whether a dialog can be shown: on Linux the dialog needs the controlling
 // terminal. false with the reason in error.
 bool CanShowDialog(std::string& error);
+
+// Sets SIGCHLD to its default disposition. A caller that ignores it would
+// have the kernel reap the programs a run starts, and their exit statuses
+// would be lost. Nothing on Windows, which has no such signal.
+void DefaultChildSignal();
+
+// --- The plug-in's message boxes (boxes_*.cpp) --------------------------------
+
+// Makes each message box of the loaded module captioned "Error" or "Execute
+// Error!" come out as one line "<caption>: <text>" on standard error and
+// return at once as if OK was pressed, so that a run used as a filter never
+// waits on a box nobody sees. Any other window of the module is left alone.
+// On Windows the module's import of MessageBoxA is pointed at plugin-host's
+// own; on Linux the platform layer inside the module already writes such a
+// line wherever standard error is not a terminal, and nothing changes. false
+// with the reason in error.
+bool WriteBoxesAsLines(void* module, std::string& error);
+
+// From now on the box lines are written nowhere (after an interruption).
+void MuteBoxLines();
+
+// --- The settings file (settings_file_*.cpp) ------------------------------------
+
+// What a file is at one moment, as far as saving the settings cares.
+struct FileState {
+    bool exists = false;
+    bool directory = false;
+    bool readOnly = false;       // without any write permission (Linux), or read-only (Windows)
+    unsigned long long size = 0; // in bytes
+    long long modified = 0;      // the last write, in the system's finest unit
+    long long age = 0;           // seconds since the last write
+};
+
+// The state of the file a path leads to (links followed); exists is false
+// for a missing one.
+FileState ReadFileState(const std::string& path);
+
+// The file a path leads to after symbolic links, which a save replaces (the
+// link stays); the path itself where there are none.
+std::string LinkTarget(const std::string& path);
+
+// Whether this process may create files in a folder; false with the reason
+// in why.
+bool MayCreateIn(const std::string& folder, std::string& why);
+
+// Whether the disk holding a folder has no room left.
+bool DiskIsFull(const std::string& folder);
+
+// The largest settings file the plug-in reads and saves over, in bytes (0:
+// no bound).
+unsigned long long LargestSettingsFile();
 
 // --- Replacing a file's text (in_place_*.cpp) ---------------------------------
 

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Installs what the build, the tests and the demo need, where it is missing:
-# the native tool chain and libraries (and g++ for 32-bit programs), mingw-w64
-# for the Windows modules, Wine (64- and 32-bit) and Xvfb to run them, tmux
-# for the terminal dialog's tests, vim and Emacs for the editors' tests,
+# the native tool chain and libraries (and g++ for 32-bit programs), mandoc
+# for the manual page, mingw-w64 for the Windows modules, Wine (64- and
+# 32-bit, with its own fonts for the dialog's picture) and Xvfb to run them,
+# tmux for the terminal dialog's tests, vim and Emacs for the editors' tests,
 # clang with its sanitizer and fuzzer runtimes for the fuzz targets, and
 # clang-format, shellcheck, clang-tidy and cppcheck for the lint stage. Run
 # as root on a Debian machine; does nothing when all is there. Messages go
@@ -13,6 +14,9 @@
 set -euo pipefail
 
 packages=(cmake make g++ binutils cpp python3 tmux libgtest-dev libncurses-dev)
+# mandoc checks plugin-host's manual page and renders it as HTML for the
+# Windows packages.
+packages+=(mandoc)
 # 32-bit g++ for the test that reads the version note of an ELF32 module.
 packages+=(g++-multilib)
 # The editors whose filter commands the tests run plugin-host under; any
@@ -25,7 +29,7 @@ if [ "${1:-}" = --native ]; then
 else
     packages+=(
         g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-        wine wine64 wine32:i386 xvfb xauth
+        wine wine64 wine32:i386 xvfb xauth fonts-wine
         clang libclang-rt-dev clang-tidy clang-format cppcheck shellcheck
     )
 fi

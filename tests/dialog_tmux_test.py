@@ -3,6 +3,8 @@
 tmux pane on a private server, with standard input from /dev/null and standard
 output to a file, so the dialog can only have used the controlling terminal.
 Keys go in with send-keys and the screen comes back with capture-pane.
+plugin-host then says what became of the dialog: "saved to FILE" or
+"cancelled" on standard output, or why OK did not save on standard error.
 
 Usage: dialog_tmux_test.py PLUGIN_HOST MODULE
 """
@@ -25,13 +27,18 @@ class DialogPane(Pane):
     def settings(self, module, shown=CAPTION):
         """Starts plugin-host settings and waits until `shown` is on the
         screen."""
-        for name in ("result", "status", "stty-before", "stty-after"):
+        for name in ("result", "errors", "status", "stty-before", "stty-after"):
             path = os.path.join(self.directory, name)
             if os.path.exists(path):
                 os.unlink(path)
-        self.keys("clear; stty -g > stty-before; '%s' settings --module '%s' < /dev/null > result;"
-                  " echo $? > status; stty -g > stty-after" % (HOST, module), "Enter")
+        self.keys("clear; stty -g > stty-before; '%s' settings --module '%s' < /dev/null > result"
+                  " 2> errors; echo $? > status; stty -g > stty-after" % (HOST, module), "Enter")
         check(wait_for(lambda: shown in self.screen()), "%r did not appear" % shown)
+
+    def said(self):
+        """What plugin-host wrote to standard error, and its exit status."""
+        read = lambda name: open(os.path.join(self.directory, name)).read()
+        return read("errors"), int(read("status"))
 
     def finish(self):
         """Waits for plugin-host to end; returns what it printed."""
@@ -68,12 +75,26 @@ def left_over(directory):
     return sorted(n for n in os.listdir(directory) if n.endswith((".new", ".lock")))
 
 
-def save(pane, module):
-    """Appends " -o" to the command line and presses OK."""
+def saved_to(module):
+    """What plugin-host says after OK saved the module's settings file."""
+    return "saved to " + os.path.splitext(module)[0] + ".ini"
+
+
+def save(pane, module, why=None):
+    """Appends " -o" to the command line and presses OK: the file is saved,
+    or, when why is given, plugin-host says it was not and why (exit 1)."""
     pane.settings(module)
     pane.keys("Tab", "End", " -o")
     pane.keys("Enter")
-    check(pane.finish() == "1", "OK did not end the dialog with 1")
+    result = pane.finish()
+    errors, status = pane.said()
+    if why is None:
+        check(result == saved_to(module) and status == 0,
+              "OK: %r, exit %d, not %r" % (result, status, saved_to(module)))
+    else:
+        check(result == "" and status == 1, "OK that did not save: %r, exit %d" % (result, status))
+        check("the settings were not saved to " + os.path.splitext(module)[0] + ".ini" in errors
+              and why in errors, "OK that did not save does not say %r: %r" % (why, errors))
 
 
 def saving(pane, directory, module, settings):
@@ -113,7 +134,7 @@ def saving(pane, directory, module, settings):
 
     # A read-only file (no write permission at all) is left alone.
     put(settings, WITH_RUN, 0o444)
-    save(pane, module)
+    save(pane, module, why="it is read-only")
     check(read(settings) == WITH_RUN, "the read-only file was written")
     check(left_over(directory) == [], "left behind by the refused save")
     os.chmod(settings, 0o600)
@@ -125,7 +146,7 @@ def saving(pane, directory, module, settings):
     put(sibling, b"[Path]\nCommandLine=another save\n")
     now = time.time()
     os.utime(sibling, (now - 30, now - 30))
-    save(pane, module)
+    save(pane, module, why="the copy of another save is there")
     check(read(settings) == WITH_RUN and read(sibling) == b"[Path]\nCommandLine=another save\n",
           "a young copy was taken over")
     os.utime(sibling, (now - 120, now - 120))
@@ -163,7 +184,10 @@ def full_disk(pane):
         pane.settings(module)
         pane.keys("Tab", "End", " " + "x" * 200)
         pane.keys("Enter")
-        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        check(pane.finish() == "", "OK on a full disk said it saved")
+        errors, status = pane.said()
+        check(status == 1 and "the settings were not saved" in errors,
+              "OK on a full disk: exit %d, %r" % (status, errors))
         check(read(settings) == old, "the full disk changed the settings file")
         check(left_over(disk) == [], "left behind on the full disk: %r" % left_over(disk))
         os.unlink(os.path.join(disk, "filler"))
@@ -173,6 +197,30 @@ def full_disk(pane):
     finally:
         subprocess.run(["umount", "-l", disk])
         os.rmdir(disk)
+
+
+def read_only_folder(pane):
+    """A folder that may not be written (a read-only mount, which binds root
+    too): OK leaves the file and plugin-host says why."""
+    folder = tempfile.mkdtemp(prefix="ep-read-only-")
+    view = tempfile.mkdtemp(prefix="ep-read-only-view-")
+    module = os.path.join(folder, os.path.basename(MODULE))
+    shutil.copy(MODULE, module)
+    settings = os.path.splitext(module)[0] + ".ini"
+    put(settings, SETTINGS)
+    mounted = subprocess.run(["mount", "--bind", folder, view]).returncode == 0
+    try:
+        check(mounted and subprocess.run(["mount", "-o", "remount,ro,bind", view]).returncode == 0,
+              "cannot mount a read-only view (this test needs root)")
+        if mounted:
+            seen = os.path.join(view, os.path.basename(module))
+            save(pane, seen, why="its folder %s may not be written (Read-only file system)" % view)
+            check(read(settings) == SETTINGS, "the read-only folder's file changed")
+    finally:
+        if mounted:
+            subprocess.run(["umount", "-l", view])
+        os.rmdir(view)
+        shutil.rmtree(folder)
 
 
 def main():
@@ -196,7 +244,7 @@ def main():
               "the command line is not shown beside its label")
         pane.keys("/x", "Tab", "End", " -o")
         pane.keys("Enter")
-        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        check(pane.finish() == saved_to(module), "OK did not say it saved")
         saved = open(settings, "rb").read()
         check(b"WorkingDirectory=/tmp/work/x\n" in saved and b"CommandLine=pre -i %f -o\n" in saved,
               "the edited values were not saved: %r" % saved)
@@ -207,14 +255,15 @@ def main():
         pane.settings(module)
         pane.keys("changed")
         pane.keys("Escape")
-        check(pane.finish() == "2", "Escape did not end the dialog with 2")
+        check(pane.finish() == "cancelled", "Escape did not say cancelled")
+        check(pane.said()[1] == 0, "Cancel did not exit with 0")
         check(open(settings, "rb").read() == SETTINGS, "Escape changed the settings file")
 
         # 3. Tab into a field selects its text: typing replaces it.
         pane.settings(module)
         pane.keys("Tab", "new -x %f")
         pane.keys("Enter")
-        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        check(pane.finish() == saved_to(module), "OK did not say it saved")
         saved = open(settings, "rb").read()
         check(b"CommandLine=new -x %f\n" in saved and b"WorkingDirectory=/tmp/work\n" in saved,
               "typing after Tab did not replace the text: %r" % saved)
@@ -227,7 +276,8 @@ def main():
         pane.keys("C-Right", "M-C-Left")
         pane.tmux("send-keys", "-H", *["%02x" % b for b in b"\x1b[99;9~\x1bOz"])
         pane.keys("Enter")
-        check(pane.finish() == "1", "OK did not end the dialog with 1")
+        # The same values saved again: the file's time of last write tells.
+        check(pane.finish() == saved_to(module), "OK did not say it saved")
         check(open(settings, "rb").read() == SETTINGS,
               "an unknown key sequence changed a field: %r" % open(settings, "rb").read())
 
@@ -239,11 +289,13 @@ def main():
         pane.resize(100, 30)
         check(wait_for(lambda: CAPTION in pane.screen()), "the dialog did not come back")
         pane.keys("Escape")
-        check(pane.finish() == "2", "Escape did not end the dialog with 2")
+        check(pane.finish() == "cancelled", "Escape did not say cancelled")
 
-        # 6. What a save keeps, also on a full disk.
+        # 6. What a save keeps, also on a full disk and in a folder that may
+        #    not be written.
         saving(pane, directory, module, settings)
         full_disk(pane)
+        read_only_folder(pane)
         put(settings, SETTINGS)
     finally:
         pane.close()
@@ -251,7 +303,8 @@ def main():
     # 7. Without a controlling terminal the dialog cannot be shown.
     alone = subprocess.run(["setsid", "-w", HOST, "settings", "--module", module],
                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
-    check(alone.stdout.strip() == "-1", "without a terminal: %r" % alone.stdout)
+    check(alone.stdout == "" and alone.returncode == 1,
+          "without a terminal: %r, exit %d" % (alone.stdout, alone.returncode))
     check(open(settings, "rb").read() == SETTINGS, "the settings file changed without a terminal")
     shutil.rmtree(directory, ignore_errors=True)
     print("failed checks: %d" % len(failures))

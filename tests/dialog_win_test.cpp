@@ -82,9 +82,11 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A settings file with more in it than the two keys, so that any rewrite shows.
+// A settings file with more in it than the two keys, so that any rewrite
+// shows. Its command line quotes the file's placeholder, as the documents
+// teach (the screenshot shows it).
 const char Settings[] = "; kept as written\r\n[Path]\r\nWorkingDirectory=C:\\work dir\r\n"
-                        "CommandLine=pre.exe -i %f\r\n\r\n[Other]\nKey = \"quoted\"\n";
+                        "CommandLine=pre.exe -i \"%f\"\r\n\r\n[Other]\nKey = \"quoted\"\n";
 
 TEST(SettingsDialog, ShowsTheFileValuesBeforeAnyInstallAndCancelLeavesTheFile) {
     ModuleCopy copy;
@@ -94,7 +96,7 @@ TEST(SettingsDialog, ShowsTheFileValuesBeforeAnyInstallAndCancelLeavesTheFile) {
     plan.working = "not saved";
     EXPECT_EQ(RunSettings(copy, plan), IDCANCEL);
     EXPECT_EQ(plan.shownWorking, "C:\\work dir");
-    EXPECT_EQ(plan.shownCommand, "pre.exe -i %f");
+    EXPECT_EQ(plan.shownCommand, "pre.exe -i \"%f\"");
     EXPECT_EQ(ReadFile(copy.settings), Settings);
 }
 

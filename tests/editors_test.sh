@@ -1,11 +1,14 @@
 #!/bin/bash
 # vim and Emacs as real clients: each runs plugin-host as its filter command
 # in batch mode, over the whole buffer and over a range of lines, as the
-# README's recipes do (vim: ":%!plugin-host run" and ":2,3!plugin-host run";
-# Emacs: C-u M-| over the buffer and over a region). Both editors read the
-# command's standard output and standard error together. After a successful
+# recipes of docs/plugin-host.md do (vim: ":%!plugin-host run" and
+# ":2,3!plugin-host run"; Emacs: C-u M-| over the buffer and over a region,
+# which read the command's standard output and standard error together, and
+# the page's own command plugin-host-region, taken from the page itself,
+# which shows a failure's message in an error buffer). After a successful
 # run the buffer is the new text byte for byte; after a missing program, a
-# failing program and output over the limit it is exactly what it was.
+# failing program and output over the limit it is exactly what it was, and
+# the error buffer says why.
 #
 # Each editor runs in a session of its own, without a controlling terminal,
 # so that no message box can wait on the terminal the tests run in.
@@ -35,6 +38,11 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The Emacs command as the page shows it, without its indentation.
+page=$(dirname "$0")/../docs/plugin-host.md
+sed -n '/^ *(defun plugin-host-region/,/^ *(global-set-key/p' "$page" | sed 's/^  //' >"$work/recipe.el"
+grep -q 'shell-command-on-region start end "plugin-host run" nil t "\*plugin-host\*" t' "$work/recipe.el"
+check "docs/plugin-host.md has the Emacs command with an error buffer" $?
 mkdir "$work/bin" "$work/runs"
 cp "$build/external_preprocessor.so" "$build/plugin-host" "$child" "$work/bin/"
 host=$work/bin/plugin-host
@@ -68,10 +76,24 @@ emacs_filter() { # emacs_filter all|range OUTPUT
         (write-region nil nil \"$2\"))" </dev/null >/dev/null 2>&1
 }
 
+# The page's Emacs command over the whole buffer, with plugin-host on the
+# PATH; the error buffer goes to a file of its own.
+emacs_recipe() { # emacs_recipe OUTPUT ERRORS
+    cp "$work/original.sql" "$work/edit.sql"
+    PATH="$work/bin:$PATH" setsid -w emacs --batch -Q --eval "(progn
+        (load-file \"$work/recipe.el\")
+        (find-file \"$work/edit.sql\")
+        (plugin-host-region (point-min) (point-max))
+        (write-region nil nil \"$1\")
+        (with-current-buffer (get-buffer-create \"*plugin-host*\")
+          (write-region nil nil \"$2\")))" </dev/null >/dev/null 2>&1
+}
+
 # Runs one case through both editors, over the buffer and over a range.
-# expect: new (the new text) or kept (the buffer as it was).
-editors() { # editors NAME EXPECT
-    local name=$1 expect=$2
+# expect: new (the new text) or kept (the buffer as it was); message: what
+# the error buffer of the page's Emacs command holds (nothing when empty).
+editors() { # editors NAME EXPECT [MESSAGE]
+    local name=$1 expect=$2 message=${3:-}
     local whole=$work/original.sql range=$work/original.sql
     if [ "$expect" = new ]; then
         upper >"$work/expected-whole"
@@ -87,17 +109,27 @@ editors() { # editors NAME EXPECT
     cmp -s "$whole" "$work/out"; check "Emacs C-u M-|, $name: the buffer is $expect" $?
     emacs_filter range "$work/out"
     cmp -s "$range" "$work/out"; check "Emacs C-u M-| on a region, $name: the buffer is $expect" $?
+    rm -f "$work/errors"
+    emacs_recipe "$work/out" "$work/errors"
+    cmp -s "$whole" "$work/out"; check "Emacs plugin-host-region, $name: the buffer is $expect" $?
+    if [ -z "$message" ]; then
+        [ -f "$work/errors" ] && [ ! -s "$work/errors" ]
+        check "Emacs plugin-host-region, $name: the error buffer is empty" $?
+    else
+        grep -qF -- "$message" "$work/errors"
+        check "Emacs plugin-host-region, $name: the error buffer says '$message'" $?
+    fi
     [ -z "$(ls "$work/runs")" ]; check "$name: no temporary file left" $?
 }
 
 settings '/bin/sh -c "tr a-z A-Z < %f"'
 editors "a successful run" new
 settings "$work/bin/missing-program %f"
-editors "a missing program" kept
+editors "a missing program" kept "Execute Error!: "
 settings "$child_path --child stderr-exit 7 failed"
-editors "a failing program" kept
+editors "a failing program" kept "Error: The program ended with exit code 7"
 settings "$child_path --child write 102401"
-editors "output over the limit" kept
+editors "output over the limit" kept "more than 102400 bytes"
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

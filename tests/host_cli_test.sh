@@ -1,10 +1,14 @@
 #!/bin/bash
-# plugin-host from the command line, on every target: info, the command
-# line's options, run over a file, standard input and in place, the text on
-# standard output after every run, the bounds of the input, and the exit
+# plugin-host from the command line, on every target: info and the settings
+# it shows, the command line's options, where the module is found, the
+# password from a file or the environment, run over a file, standard input
+# and in place, the text on standard output after every run, the module's
+# boxes as lines on standard error, the bounds of the input, and the exit
 # statuses. The module and the host are copied to a directory of the test's
-# own, where the settings file goes beside them. Under Wine also Ctrl-C,
-# delivered as Wine delivers it (a SIGINT to the Windows process).
+# own, where the settings file goes beside them. Natively also a caller that
+# ignores SIGCHLD. Under Wine also Ctrl-C, delivered as Wine delivers it (a
+# SIGINT to the Windows process), and the boxes with a display (when the
+# test is given one) and without.
 #
 # usage: host_cli_test.sh BUILD_DIR (native|win32|win64) CHILD_PROGRAM [EMULATOR]
 # CHILD_PROGRAM is a test program with child modes (see tests/child.cpp).
@@ -41,7 +45,9 @@ else
     # Without a display Wine's message boxes return at once instead of
     # waiting for a click. A Wine session started without a display stays
     # without one, so this test has a session of its own: the running one is
-    # ended first, and its own is ended when it is done.
+    # ended first, and its own is ended when it is done. The display given,
+    # if any, serves the boxes' case with a display at the end.
+    display=${DISPLAY:-}
     unset DISPLAY
     end_session() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
     end_session
@@ -69,6 +75,28 @@ grep -qx 'FileDescription: Run external preprocessor plug-in' <<<"$out"; check "
 grep -qx 'Language: 040904b0' <<<"$out"; check "info language" $?
 echo "$out"
 file_version=$(sed -n 's/^FileVersion: //p' <<<"$out" | tr -d ' ' | tr , .)
+
+# The settings file in use and its values, as the module reads them (one
+# pair of quotes around the whole value taken off), and the run options the
+# file has.
+ini=$work/external_preprocessor.ini
+printf '[Path]\r\nWorkingDirectory=%s\r\nCommandLine=""%s" -x "%%f""\r\n[Run]\r\nTimeLimit=30\r\nIgnoreExitCode=0\r\n' \
+    "$(to_native "$work")" "$child_path" >"$ini"
+out=$(host_cmd info | tr -d '\r')
+check "info with settings exits 0" $?
+grep -qxF "Settings file: $(to_native "$ini")" <<<"$out"; check "info names the settings file" $?
+grep -qxF "CommandLine: \"$child_path\" -x \"%f\"" <<<"$out"; check "info shows CommandLine" $?
+grep -qxF "WorkingDirectory: $(to_native "$work")" <<<"$out"; check "info shows WorkingDirectory" $?
+grep -qx 'TimeLimit: 30' <<<"$out" && grep -qx 'IgnoreExitCode: 0' <<<"$out"
+check "info shows the run options the file has" $?
+! grep -q '^HideConsole' <<<"$out"; check "info leaves out the run options the file lacks" $?
+[ "$(sed -n 10p <<<"$out")" = "Settings file: $(to_native "$ini")" ]
+check "info: the settings after the record" $?
+rm "$ini"
+out=$(host_cmd info | tr -d '\r')
+grep -qxF "Settings file: $(to_native "$ini") (not there: the settings are empty)" <<<"$out"
+check "info says when there is no settings file" $?
+grep -qx 'CommandLine: ' <<<"$out"; check "info without settings: CommandLine empty" $?
 
 # Loading errors exit 2 with a message.
 host_cmd info --module "$(to_native "$work/missing-module")" 2>"$work/err" >/dev/null
@@ -130,6 +158,86 @@ check "-- before a FILE beginning with - exits 0" $?
 [ "$(cat "$work/out")" = dash ]; check "-- before a FILE beginning with - reads it" $?
 host_cmd run "$(to_native "$work/in.sql")" --module "$(to_native "$work/$module")" >"$work/out"
 check "options after the FILE are taken" $?
+host_cmd run --module "$(to_native "$work")" "$(to_native "$work/in.sql")" >"$work/out"
+check "--module FOLDER exits 0" $?
+cmp -s "$work/in.sql" "$work/out"; check "--module FOLDER runs the module in it" $?
+usage_error "-p and --password-file" "-p and --password-file both give the password" \
+    run -p x --password-file y
+usage_error "--password-file for info" "'info' takes only --module" info --password-file y
+usage_error "--show-boxes for settings" "'settings' takes only --module" settings --show-boxes
+
+# --- Where the module is found (Linux) -------------------------------------------
+# Beside plugin-host's real file, then in ../lib/external-preprocessor/ from
+# there, as `cmake --install` lays them out; a symbolic link to plugin-host
+# leads to its real folder; a copy with neither says where it looked.
+if [ "$target" = native ]; then
+    tree=$work/tree
+    mkdir -p "$tree/bin" "$tree/lib/external-preprocessor" "$work/elsewhere"
+    cp "$work/$host" "$tree/bin/"
+    cp "$work/$module" "$tree/lib/external-preprocessor/"
+    printf '[Path]\nCommandLine="%s" --child cat %%f\n' "$child_path" \
+        >"$tree/lib/external-preprocessor/external_preprocessor.ini"
+    "$tree/bin/$host" run "$work/in.sql" >"$work/out"
+    check "the module in ../lib/external-preprocessor: exit 0" $?
+    cmp -s "$work/in.sql" "$work/out"; check "the module in ../lib/external-preprocessor runs" $?
+    ln -s "$tree/bin/$host" "$work/elsewhere/pp"
+    "$work/elsewhere/pp" info | grep -qxF "Settings file: $tree/lib/external-preprocessor/external_preprocessor.ini"
+    check "a link to plugin-host finds the module from the real file's folder" $?
+    cp "$work/$module" "$tree/bin/"
+    "$work/elsewhere/pp" info | grep -qF "Settings file: $tree/bin/external_preprocessor.ini"
+    check "the module beside plugin-host comes first" $?
+    cp "$work/$host" "$work/elsewhere/alone"
+    "$work/elsewhere/alone" run <"$work/in.sql" >"$work/out" 2>"$work/err"
+    check "no module anywhere exits 2" "$(status_is 2 $?)"
+    grep -qF "no module found: looked for $work/elsewhere/$module and $work/lib/external-preprocessor/$module" "$work/err"
+    check "no module anywhere: says where it looked" $?
+fi
+
+# --- The password without the command line -----------------------------------------
+# --password-file gives the first line of a file, PREPROCESSOR_PASSWORD when
+# neither it nor -p is given; -p still comes first.
+settings "\"$child_path\" --child echo-args %p"
+printf 'from file\r\nsecond line\n' >"$work/password"
+password() { # password EXPECTED NAME ARGS...
+    local expected=$1 name=$2
+    shift 2
+    host_cmd run "$@" </dev/null >"$work/out" 2>"$work/err"
+    check "$name exits 0" $?
+    [ "$(tr -d '\r' <"$work/out")" = "${#expected}:$expected" ]
+    check "$name gives '$expected' ($(cat "$work/out"))" $?
+}
+password "from file" "--password-file" --password-file "$(to_native "$work/password")"
+PREPROCESSOR_PASSWORD="from env" password "from env" "PREPROCESSOR_PASSWORD"
+PREPROCESSOR_PASSWORD="from env" password "given" "-p over PREPROCESSOR_PASSWORD" -p given
+PREPROCESSOR_PASSWORD="from env" password "from file" "--password-file over PREPROCESSOR_PASSWORD" \
+    --password-file "$(to_native "$work/password")"
+printf 'no line end' >"$work/password"
+password "no line end" "--password-file without a line end" --password-file "$(to_native "$work/password")"
+: >"$work/password"
+PREPROCESSOR_PASSWORD="from env" password "" "an empty --password-file" \
+    --password-file "$(to_native "$work/password")"
+# Refused with exit 2 before anything runs.
+settings "\"$child_path\" --child mark $(to_native "$work/ran") %p"
+refused() { # refused NAME MESSAGE ARGS...
+    local name=$1 message=$2
+    shift 2
+    rm -f "$work/ran"
+    host_cmd run "$@" <"$work/in.sql" >"$work/out" 2>"$work/err"
+    check "$name exits 2" "$(status_is 2 $?)"
+    grep -qF -- "$message" "$work/err"; check "$name says '$message'" $?
+    [ ! -e "$work/ran" ]; check "$name: nothing was run" $?
+    [ ! -s "$work/out" ]; check "$name: nothing on standard output" $?
+}
+refused "a missing --password-file" "cannot read '$(to_native "$work/no-password")'" \
+    --password-file "$(to_native "$work/no-password")"
+mkdir -p "$work/dir-password"
+refused "a folder as --password-file" "cannot read" --password-file "$(to_native "$work/dir-password")"
+printf '%064d\n' 0 >"$work/password"
+refused "a password of 64 characters" "is longer than 63 characters" \
+    --password-file "$(to_native "$work/password")"
+PREPROCESSOR_PASSWORD=$(printf '%064d' 0) refused "PREPROCESSOR_PASSWORD of 64 characters" \
+    "PREPROCESSOR_PASSWORD is longer than 63 characters"
+settings "\"$child_path\" --child cat %f"
 
 # --- run: a copying filter over a file, standard input and in place ----------
 host_cmd run "$(to_native "$work/in.sql")" >"$work/out.sql"
@@ -179,10 +287,31 @@ grep -q "keep.sql' was left as it was" "$work/err"; check "failed run in place n
 host_cmd run "$(to_native "$work/keep.sql")" >"$work/out" 2>"$work/err"
 check "failed run exits 1" "$(status_is 1 $?)"
 cmp -s "$work/keep.sql" "$work/out"; check "failed run writes the text unchanged" $?
+grep -q '^Execute Error!: ' "$work/err"; check "failed run: the box is a line on standard error" $?
 host_cmd run <"$work/keep.sql" >"$work/out" 2>/dev/null
 cmp -s "$work/keep.sql" "$work/out"; check "failed run over standard input writes it unchanged" $?
+# A program that fails: its box, with what it wrote to its standard error.
+settings "\"$child_path\" --child stderr-exit 7 it-failed"
+host_cmd run "$(to_native "$work/keep.sql")" >"$work/out" 2>"$work/err"
+check "failing program exits 1" "$(status_is 1 $?)"
+cmp -s "$work/keep.sql" "$work/out"; check "failing program: the text unchanged" $?
+grep -q '^Error: The program ended with exit code 7' "$work/err" && grep -q it-failed "$work/err"
+check "failing program: the box is a line on standard error" $?
+if [ "$target" != native ]; then
+    # --show-boxes leaves the boxes to the system, which without a display
+    # shows them nowhere.
+    host_cmd run --show-boxes "$(to_native "$work/keep.sql")" >"$work/out" 2>"$work/err"
+    check "--show-boxes without a display exits 1" "$(status_is 1 $?)"
+    ! grep -q '^Error: ' "$work/err"; check "--show-boxes: no box line" $?
+fi
 if [ "$target" = native ]; then
-    grep -q '^Execute Error!: ' "$work/err"; check "failed run shows the box" $?
+    # A caller that ignores SIGCHLD: the program's exit status still counts.
+    perl -e '$SIG{CHLD}="IGNORE"; exec @ARGV' "$work/$host" run "$work/keep.sql" \
+        >"$work/out" 2>"$work/err"
+    check "SIGCHLD ignored by the caller: exit 1" "$(status_is 1 $?)"
+    cmp -s "$work/keep.sql" "$work/out"; check "SIGCHLD ignored by the caller: the text is kept" $?
+    grep -q 'exit code 7' "$work/err"; check "SIGCHLD ignored by the caller: says why" $?
+    settings "\"$child_path.missing\" %f"
     # Standard error is standard output (an editor's 2>&1): the box goes to
     # the terminal, here none, and never into the text.
     detached "$work/$host" run "$work/keep.sql" >"$work/out" 2>&1
@@ -266,9 +395,19 @@ if [ "$target" = native ]; then
     # settings without a terminal says why.
     detached "$work/$host" settings </dev/null >"$work/out" 2>"$work/err"
     check "settings without a terminal exits 1" "$(status_is 1 $?)"
-    [ "$(cat "$work/out")" = -1 ]; check "settings without a terminal: the dialog's -1" $?
+    [ ! -s "$work/out" ]; check "settings without a terminal: nothing on standard output" $?
     grep -q "shown on the terminal, and this process has none" "$work/err"
     check "settings without a terminal says why" $?
+    # The module's own copy of the profile reader is bound inside it, and
+    # plugin-host's copy is not exported to it.
+    ! readelf --dyn-syms -W "$work/$host" | grep -q 'GetPrivateProfileStringA'
+    check "plugin-host exports no profile reader" $?
+    ! readelf --dyn-syms -W "$work/$module" | grep -q 'UND.*GetPrivateProfileStringA'
+    check "the module binds its own profile reader" $?
+else
+    host_cmd settings >"$work/out" 2>"$work/err"
+    check "settings without a display exits 1" "$(status_is 1 $?)"
+    grep -q "the settings dialog could not be shown" "$work/err"; check "settings without a display says so" $?
 fi
 
 # --- Ctrl-C under Wine ------------------------------------------------------------
@@ -322,6 +461,22 @@ os.execvp(sys.argv[1], sys.argv[1:])' "$@"
         [ -z "$(ls "$work/runs")" ]; check "Ctrl-C ($case): no temporary file left" $?
         [ "$(programs)" -eq 0 ]; check "Ctrl-C ($case): no program left running" $?
     done
+fi
+
+# --- The boxes with a display, under Wine -----------------------------------------
+# With a display the system would show the box and wait for a click; the
+# run writes it as a line and ends instead. The time limit only keeps a
+# waiting box from holding the test to its own timeout.
+if [ "$target" != native ] && [ -n "$display" ]; then
+    end_session
+    settings "\"$child_path\" --child stderr-exit 7 it-failed"
+    DISPLAY=$display timeout 120 $emulator "$work/$host" run "$(to_native "$work/keep.sql")" \
+        >"$work/out" 2>"$work/err"
+    check "with a display: a failing program exits 1 (not waiting on a box)" "$(status_is 1 $?)"
+    grep -q '^Error: The program ended with exit code 7' "$work/err"
+    check "with a display: the box is a line on standard error" $?
+    cmp -s "$work/keep.sql" "$work/out"; check "with a display: the text unchanged" $?
+    end_session
 fi
 
 echo "$passes passed, $failures failed"

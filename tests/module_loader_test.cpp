@@ -2,7 +2,8 @@
 // share (host/module_loader.h): loading by path, the three entry points, the
 // reason for a failure, the version record and unloading. Natively the
 // record is read from the loaded module, so it is found even once the file
-// is gone.
+// is gone. Also where a module's settings file is, a folder given for the
+// module, and on Windows replacing an import of the loaded module.
 #include "child.h"
 #include "host/module_loader.h"
 #include "support/test_system.h"
@@ -13,7 +14,9 @@
 
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #endif
 
@@ -99,11 +102,23 @@ TEST(ModuleLoader, FailuresSayWhyAndLeaveNothingLoaded) {
     EXPECT_EQ(error.find("cannot load module '" + missing + "'"), 0u) << error;
     EXPECT_EQ(module.handle, nullptr);
 
+    // The system's description of why.
+#ifdef _WIN32
+    EXPECT_NE(error.find("(error 126)"), std::string::npos) << error;
+#else
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+#endif
+
     // A file that is no module at all.
-    ASSERT_TRUE(WriteBytes(missing, "not a module\n"));
+    ASSERT_TRUE(WriteBytes(missing, std::string(4096, 'x')));
     error.clear();
     EXPECT_FALSE(LoadPluginModule(missing, module, error));
     EXPECT_EQ(error.find("cannot load module '" + missing + "'"), 0u) << error;
+#ifdef _WIN32
+    EXPECT_NE(error.find("(error 193); it is no Windows DLL"), std::string::npos) << error;
+#else
+    EXPECT_NE(error.find("invalid ELF header"), std::string::npos) << error;
+#endif
 
     // A library without the plug-in's entry points.
 #ifdef _WIN32
@@ -121,6 +136,129 @@ TEST(ModuleLoader, FailuresSayWhyAndLeaveNothingLoaded) {
 #endif
     FreePluginModule(module); // holds nothing: does nothing
     EXPECT_EQ(module.handle, nullptr);
+}
+
+#ifdef _WIN32
+// A module built for the other width: the system refuses it as no valid
+// application (error 193), and the message says which plugin-host.exe and
+// which DLL go together. The module's header is made to name the other
+// machine, which is what the loader checks first.
+TEST(ModuleLoader, AModuleOfTheOtherWidthSaysWhichGoTogether) {
+    TempDir dir("ep-loader");
+    ASSERT_NE(dir.Path(), "");
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(Beside(ModuleFileName()), bytes));
+    ASSERT_GT(bytes.size(), 0x40u);
+    uint32_t headers = (uint8_t)bytes[0x3C] | (uint8_t)bytes[0x3D] << 8 |
+                       (uint8_t)bytes[0x3E] << 16 | (uint32_t)(uint8_t)bytes[0x3F] << 24;
+    ASSERT_LT(headers + 6, bytes.size());
+    const bool wide = sizeof(void*) == 8;
+    uint16_t other = wide ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+    bytes[headers + 4] = (char)(other & 0xFF);
+    bytes[headers + 5] = (char)(other >> 8);
+    std::string path = dir.Join(ModuleFileName());
+    ASSERT_TRUE(WriteBytes(path, bytes));
+    PluginModule module;
+    std::string error;
+    EXPECT_FALSE(LoadPluginModule(path, module, error));
+    EXPECT_NE(error.find("(error 193)"), std::string::npos) << error;
+    std::string advice = wide ? "it is a 32-bit DLL, and this plugin-host.exe is 64-bit"
+                              : "it is a 64-bit DLL, and this plugin-host.exe is 32-bit";
+    EXPECT_NE(error.find(advice), std::string::npos) << error;
+    EXPECT_EQ(module.handle, nullptr);
+}
+
+// plugin-host gives the module its own MessageBoxA this way: the module's
+// import slot, filled by the loader with user32's function, then holds the
+// replacement, and the module's calls go there.
+TEST(ModuleLoader, ReplaceImportPointsTheModulesImportElsewhere) {
+    TempDir dir("ep-loader");
+    ASSERT_NE(dir.Path(), "");
+    std::string path = dir.Join(ModuleFileName());
+    ASSERT_TRUE(CopyFileTo(Beside(ModuleFileName()), path));
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(LoadPluginModule(path, module, error)) << error;
+    void* system =
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "MessageBoxA"));
+    ASSERT_NE(system, nullptr);
+    int marker = 0;
+    // The library's name in any case.
+    EXPECT_EQ(ReplaceImport(module.handle, "user32.dll", "MessageBoxA", &marker), system);
+    EXPECT_EQ(ReplaceImport(module.handle, "USER32.DLL", "MessageBoxA", system), &marker);
+    EXPECT_EQ(ReplaceImport(module.handle, "user32.dll", "MessageBoxA", system), system);
+    // Another library's import, and what the module does not import.
+    void* create =
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateProcessA"));
+    EXPECT_EQ(ReplaceImport(module.handle, "kernel32.dll", "CreateProcessA", create), create);
+    EXPECT_EQ(ReplaceImport(module.handle, "user32.dll", "NoSuchFunction", &marker), nullptr);
+    EXPECT_EQ(ReplaceImport(module.handle, "gdi32.dll", "MessageBoxA", &marker), nullptr);
+    EXPECT_EQ(ReplaceImport(nullptr, "user32.dll", "MessageBoxA", &marker), nullptr);
+    FreePluginModule(module);
+}
+#else
+TEST(ModuleLoader, ReplaceImportFindsNoImportInALinuxModule) {
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(LoadPluginModule(Beside(ModuleFileName()), module, error)) << error;
+    int marker = 0;
+    EXPECT_EQ(ReplaceImport(module.handle, "libc.so.6", "write", &marker), nullptr);
+    FreePluginModule(module);
+}
+#endif
+
+// The module named by a folder is the module file in it; a file, or a path
+// that names nothing, is taken as it is.
+TEST(ModuleLoader, AFolderNamesTheModuleInIt) {
+    TempDir dir("ep-loader");
+    ASSERT_NE(dir.Path(), "");
+    std::string inside = dir.Join(ModuleFileName());
+    EXPECT_EQ(ModuleInPath(dir.Path()), inside);
+    EXPECT_EQ(ModuleInPath(dir.Path() + PathSeparator()), inside);
+    EXPECT_EQ(ModuleInPath(inside), inside);
+    ASSERT_TRUE(CopyFileTo(Beside(ModuleFileName()), inside));
+    EXPECT_EQ(ModuleInPath(inside), inside);
+    PluginModule module;
+    std::string error;
+    EXPECT_TRUE(LoadPluginModule(ModuleInPath(dir.Path()), module, error)) << error;
+    FreePluginModule(module);
+}
+
+// The settings file is derived as the module derives it: the last dot of
+// the whole path starts the extension; a module named .ini, or without a
+// dot, gets ".ini" appended; a path too long for the module gives none.
+TEST(ModuleLoader, SettingsPathFollowsTheModulesRule) {
+    EXPECT_EQ(SettingsPathOf("/p/external_preprocessor.so"), "/p/external_preprocessor.ini");
+    EXPECT_EQ(SettingsPathOf("C:\\Hosts\\pp.DLL"), "C:\\Hosts\\pp.ini");
+    EXPECT_EQ(SettingsPathOf("/p/module"), "/p/module.ini");
+    EXPECT_EQ(SettingsPathOf("/p/module.INI"), "/p/module.INI.ini");
+    EXPECT_EQ(SettingsPathOf("/a.b/module"), "/a.ini");
+    EXPECT_EQ(SettingsPathOf(""), "");
+    // A settings path of 260 characters still fits the module's array; one of
+    // 261 does not.
+    std::string folder = "/" + std::string(250, 'x') + "/";
+    EXPECT_EQ(SettingsPathOf(folder + "mmmm.so"), folder + "mmmm.ini");
+    EXPECT_EQ(SettingsPathOf(folder + "mmmmm.so"), "");
+    EXPECT_EQ(SettingsPathOf(std::string(261, 'y')), "");
+}
+
+// The loaded module's path, absolute, as the module reads its own.
+TEST(ModuleLoader, LoadedModulePathIsTheFullPath) {
+    TempDir dir("ep-loader");
+    ASSERT_NE(dir.Path(), "");
+    std::string path = dir.Join(ModuleFileName());
+    ASSERT_TRUE(CopyFileTo(Beside(ModuleFileName()), path));
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(LoadPluginModule(path, module, error)) << error;
+    std::string loaded = LoadedModulePath(module);
+    FreePluginModule(module);
+#ifdef _WIN32
+    EXPECT_EQ(lstrcmpiA(loaded.c_str(), path.c_str()), 0) << loaded << " for " << path;
+#else
+    EXPECT_EQ(loaded, path);
+#endif
+    EXPECT_EQ(LoadedModulePath(module), "");
 }
 
 } // namespace
