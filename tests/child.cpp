@@ -233,14 +233,20 @@ static int StartSleeper(const char* milliseconds, const char* pidFile) {
     return 0;
 }
 
+#ifdef _WIN32
+// No debugger or crash dialog waits for a user here: the process ends with
+// the exception's code as its exit code. (A function of its own, since a
+// lambda would not have the 32-bit filter's calling convention.)
+static LONG WINAPI EndWithTheException(EXCEPTION_POINTERS*) {
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+#endif
+
 static int Crash() {
     Put("partial", 7);
     fflush(stdout);
 #ifdef _WIN32
-    // No debugger or crash dialog waits for a user here: the process ends
-    // with the exception's code as its exit code.
-    SetUnhandledExceptionFilter(
-        [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+    SetUnhandledExceptionFilter(EndWithTheException);
 #endif
     volatile int* nowhere = nullptr;
     *nowhere = 1;
