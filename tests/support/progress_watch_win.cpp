@@ -101,7 +101,7 @@ bool TreeStarted(const std::string& file) {
 }
 
 // From the action on: how long the program and its child take to end.
-void WatchTree(std::string file, DWORD acted, ProgressSeen* seen) {
+void WatchTree(const std::string& file, DWORD acted, ProgressSeen* seen) {
     unsigned long ids[2] = {0, 0};
     std::ifstream(file) >> ids[0] >> ids[1];
     long* ended[2] = {&seen->programEndedAfter, &seen->childEndedAfter};
