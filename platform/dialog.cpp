@@ -32,8 +32,12 @@
 //
 // All state lives in one fixed record, since one dialog is open at a time.
 // The only memory allocated is ncurses' own and the stdio stream it needs.
+// A second record holds the one modeless dialog (modeless.h), whose texts
+// the dialog-item calls read and set as they do the modal one's; it is never
+// drawn here (window.cpp shows it).
 #include <dialog_template.h>
 #include "errors.h"
+#include "modeless.h"
 
 #include <curses.h>
 #include <errno.h>
@@ -86,6 +90,7 @@ struct Dialog {
 static const int CursesSignals[4] = {SIGINT, SIGTERM, SIGTSTP, SIGWINCH};
 
 static Dialog Active;
+static Dialog Modeless;
 
 // Weak here, so that the layer also links into programs that carry no
 // templates (its own tests): there none is found.
@@ -106,15 +111,17 @@ const DialogTemplate* FindDialogTemplate(HINSTANCE instance, LPCSTR name) {
     return NULL;
 }
 
-// The open dialog behind a handle, or NULL (and ERROR_INVALID_WINDOW_HANDLE). The handle keeps the
-// Windows type HWND, which cppcheck would have point to const.
+// The open dialog behind a handle, modal or modeless, or NULL (and
+// ERROR_INVALID_WINDOW_HANDLE). The handle keeps the Windows type HWND, which
+// cppcheck would have point to const.
 // cppcheck-suppress constParameter
 static Dialog* FromHandle(HWND dialog) {
-    if (dialog != (HWND)&Active || !Active.open) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return NULL;
-    }
-    return &Active;
+    if (dialog == (HWND)&Active && Active.open)
+        return &Active;
+    if (dialog == (HWND)&Modeless && Modeless.open)
+        return &Modeless;
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return NULL;
 }
 
 // The control with the given id, compared as Windows does in 16 bits, or
@@ -686,10 +693,11 @@ extern "C" INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND
     return dialog->result;
 }
 
-// SetDlgItemTextA: replaces the text of the open dialog's control with the
-// given id (a NULL text counts as empty); TRUE on success. FALSE when the
-// handle is not the open dialog (ERROR_INVALID_WINDOW_HANDLE) or no control has
-// the id (ERROR_CONTROL_ID_NOT_FOUND).
+// SetDlgItemTextA: replaces the text of the control with the given id of
+// the open modal dialog or of the modeless one (a NULL text counts as
+// empty); TRUE on success, and a shown modeless dialog shows the new text at
+// once. FALSE when the handle is neither (ERROR_INVALID_WINDOW_HANDLE) or no
+// control has the id (ERROR_CONTROL_ID_NOT_FOUND).
 // Differs from Windows: the text is cut to 259 characters.
 extern "C" BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     Dialog* open = FromHandle(dialog);
@@ -697,15 +705,17 @@ extern "C" BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     if (control == NULL)
         return FALSE;
     SetText(control, text != NULL ? text : "");
+    if (open == &Modeless)
+        ModelessTextChanged();
     return TRUE;
 }
 
-// GetDlgItemTextA: copies the text of the open dialog's control with the
-// given id into text, cut to size - 1 characters and terminated, and returns
-// the number of characters copied. With size 0 nothing is written. Returns 0
-// with an empty text when the handle is not the open dialog
-// (ERROR_INVALID_WINDOW_HANDLE) or no control has the id
-// (ERROR_CONTROL_ID_NOT_FOUND), as Windows does.
+// GetDlgItemTextA: copies the text of the control with the given id of the
+// open modal dialog or of the modeless one into text, cut to size - 1 characters and terminated,
+// and returns the number of characters copied. With size 0 nothing is written. Returns 0 with an
+// empty text when the handle is not the open dialog or the modeless one
+// (ERROR_INVALID_WINDOW_HANDLE) or no control has the id (ERROR_CONTROL_ID_NOT_FOUND), as Windows
+// does.
 extern "C" UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
     if (text != NULL && size > 0)
         text[0] = '\0';
@@ -721,12 +731,52 @@ extern "C" UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
 
 // EndDialog: marks the open dialog to close with the given result once the
 // procedure returns; DialogBoxParamA then returns the result. TRUE on
-// success, FALSE (ERROR_INVALID_WINDOW_HANDLE) when the handle is not the open dialog.
+// success, FALSE (ERROR_INVALID_WINDOW_HANDLE) when the handle is not the open
+// modal dialog (a modeless one is ended with DestroyWindow).
 extern "C" BOOL EndDialog(HWND dialog, INT_PTR result) {
     Dialog* open = FromHandle(dialog);
+    if (open != NULL && open != &Active) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        open = NULL;
+    }
     if (open == NULL)
         return FALSE;
     open->ended = true;
     open->result = result;
     return TRUE;
+}
+
+// --- The modeless dialog (modeless.h) --------------------------------------
+
+HWND OpenModelessDialog(const DialogTemplate* source, DLGPROC procedure) {
+    if (Modeless.open) {
+        SetLastError(ERROR_BUSY);
+        return NULL;
+    }
+    LoadDialog(&Modeless, source, procedure);
+    Modeless.tty = -1;
+    Modeless.open = true;
+    return (HWND)&Modeless;
+}
+
+INT_PTR SendModelessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!Modeless.open)
+        return 0;
+    return Modeless.procedure((HWND)&Modeless, message, wParam, lParam);
+}
+
+// cppcheck-suppress constParameter
+bool IsModelessDialog(HWND window) {
+    return window == (HWND)&Modeless && Modeless.open;
+}
+
+void CloseModelessDialog() {
+    Modeless.open = false;
+}
+
+const char* ModelessControl(int index, const DialogItemTemplate** item) {
+    if (!Modeless.open || index < 0 || index >= Modeless.count)
+        return NULL;
+    *item = Modeless.controls[index].item;
+    return Modeless.controls[index].text;
 }

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "files.h"
+#include "terminal.h"
 
 #include <fcntl.h>
 #include <locale.h>
@@ -47,9 +48,7 @@ static void WriteText(int fd, const char* text) {
 
 // --- Text as a terminal shows it --------------------------------------------
 
-// Whether the terminal takes UTF-8, as the locale settings of the
-// environment say (the host need not have called setlocale).
-static bool TerminalTakesUtf8() {
+bool TerminalTakesUtf8() {
     const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
     for (const char* name : names) {
         const char* value = getenv(name);
@@ -103,14 +102,6 @@ static size_t DecodeUtf8(const unsigned char* p, wchar_t* character) {
     return length;
 }
 
-// What one piece of text shows as on a terminal.
-struct Glyph {
-    char bytes[8];
-    size_t length; // of bytes
-    int width;     // columns
-    size_t taken;  // bytes of the text it stands for
-};
-
 static void SetGlyph(Glyph* glyph, const char* bytes, size_t length, int width, size_t taken) {
     memcpy(glyph->bytes, bytes, length);
     glyph->length = length;
@@ -118,9 +109,9 @@ static void SetGlyph(Glyph* glyph, const char* bytes, size_t length, int width, 
     glyph->taken = taken;
 }
 
-// The glyph for the text at p, which is neither a line end nor the
-// terminator, at the given column of its line.
-static void ReadGlyph(const char* p, bool utf8, int column, Glyph* glyph) {
+// A line end, when ReadGlyph is given one, shows as ^J or ^M: the box
+// breaks its rows at line ends before it gets here.
+void ReadGlyph(const char* p, bool utf8, int column, Glyph* glyph) {
     unsigned char byte = (unsigned char)*p;
     if (byte == '\t') {
         int width = TAB_WIDTH - column % TAB_WIDTH;
@@ -263,8 +254,7 @@ static void WriteRows(int fd, const char* text, int width, bool utf8) {
     }
 }
 
-// The columns of the terminal, 80 when it does not say.
-static int TerminalColumns(int tty) {
+int TerminalColumns(int tty) {
     struct winsize size;
     if (ioctl(tty, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;

@@ -32,8 +32,10 @@
 // The families share the layer's own headers, which the plug-in never
 // includes: handles.h (the handle table), errors.h (errno to Windows codes),
 // files.h (descriptors; with the POSIX plumbing of posix/, whole writes and
-// the lock beside a file), profile.h (the profile
-// file's line walker), cmdline.h; dialog_template.h gives the form of the
+// the lock beside a file), profile.h (the profile file's line walker),
+// cmdline.h, terminal.h (text as a terminal shows it, for boxes and the status
+// line), modeless.h (the modeless dialog's record, dialog.cpp's, shown by
+// window.cpp); dialog_template.h gives the form of the
 // module's dialog templates (resources/dialog_templates.cpp).
 //
 // Types keep their Windows widths: DWORD is 32 bits here too.
@@ -243,6 +245,7 @@ typedef struct {
 #define SW_HIDE 0
 #define SW_SHOW 5
 #define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
 #define SWP_NOACTIVATE 0x0010
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The screenshot dialog_win_test saves with EP_DIALOG_SCREENSHOT set, as
-docs/settings-dialog.png is made: run under Wine (in Xvfb), the file must be
-a whole PNG: the signature, every chunk's CRC, an IHDR for 8-bit RGB, image
+docs/settings-dialog.png is made (or another test's, named by the optional
+arguments: progress_test's with EP_PROGRESS_SCREENSHOT, for
+docs/progress-window.png): run under Wine (in Xvfb), the file must be a
+whole PNG: the signature, every chunk's CRC, an IHDR for 8-bit RGB, image
 data that inflates to one filtered row per line of the window, and pixels
 of more than one colour (a capture, not an empty bitmap).
 
-usage: dialog_screenshot_test.py LOADER DIALOG_WIN_TEST_EXE
+usage: dialog_screenshot_test.py LOADER TEST_EXE [GTEST_FILTER VARIABLE]
 """
 import os
 import struct
@@ -51,16 +53,19 @@ def check(data):
 
 def main():
     loader, program = sys.argv[1], sys.argv[2]
+    case, variable = "SettingsDialog.ShowsTheFileValues*", "EP_DIALOG_SCREENSHOT"
+    if len(sys.argv) > 4:
+        case, variable = sys.argv[3], sys.argv[4]
     with tempfile.TemporaryDirectory(prefix="ep-screenshot-") as directory:
         path = os.path.join(directory, "dialog.png")
-        env = dict(os.environ, EP_DIALOG_SCREENSHOT="Z:" + path.replace("/", "\\"))
+        env = dict(os.environ, **{variable: "Z:" + path.replace("/", "\\")})
         run = subprocess.run(
-            [loader, program, "--gtest_filter=SettingsDialog.ShowsTheFileValues*"],
+            [loader, program, "--gtest_filter=" + case],
             env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=100)
         output = run.stdout.decode(errors="replace")
         if run.returncode != 0 or "PASSED  ] 1 test" not in output:
             print(output)
-            print("dialog_win_test did not pass its first case")
+            print("%s did not pass %s" % (os.path.basename(program), case))
             return 1
         if not os.path.exists(path):
             print("no screenshot was saved")

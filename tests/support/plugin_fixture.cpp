@@ -157,10 +157,20 @@ void LoadedPlugin::Unload() {
     dir_.clear();
 }
 
-std::vector<Box> LoadedPlugin::Call(FakeHost& host) {
+std::vector<Box> LoadedPlugin::Call(FakeHost& host, const std::function<void()>& before,
+                                    const std::function<void()>& after) {
     return CaptureBoxes(host.context, dir_, [&] {
-        Current = &host;
-        module_.onCall();
-        Current = nullptr;
+        if (before)
+            before();
+        CallUncaptured(host);
+        if (after)
+            after();
     });
+}
+
+void LoadedPlugin::CallUncaptured(FakeHost& host) {
+    FakeHost* outer = Current;
+    Current = &host;
+    module_.onCall();
+    Current = outer;
 }

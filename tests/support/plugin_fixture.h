@@ -52,8 +52,14 @@ class LoadedPlugin {
     int32_t Install(FakeHost& host, const std::string& workingDirectory,
                     const std::string& commandLine, PluginInfo* info = nullptr);
     int32_t InstallOnly(FakeHost& host, PluginInfo* info = nullptr);
-    // OnCall with message boxes captured (and dismissed).
-    std::vector<Box> Call(FakeHost& host);
+    // OnCall with message boxes captured (and dismissed). before and after,
+    // when given, run right before and right after OnCall, inside the
+    // capture (the host's OwnerWindow is set by then).
+    std::vector<Box> Call(FakeHost& host, const std::function<void()>& before = {},
+                          const std::function<void()>& after = {});
+    // OnCall with the host's callbacks recorded and the message boxes going
+    // where the platform sends them (a terminal's, on Linux).
+    void CallUncaptured(FakeHost& host);
     int32_t Settings();
     // The loaded module's entry points, to call them as a misbehaving host
     // would.

@@ -1,0 +1,25 @@
+// A real terminal for the Linux tests: a pseudo-terminal that is the
+// controlling terminal of a new session, in which a leader stands for the
+// shell and starts the host in a process group of its own, gives it the
+// terminal and waits for it. What the host writes to the terminal is read
+// back from the master side.
+#pragma once
+
+#include <functional>
+#include <string>
+
+enum { SESSION_STOPPED = -1, SESSION_FAILED = -2 };
+
+struct TerminalSession {
+    std::string screen; // every byte that reached the terminal, as written
+    int status;         // the host's exit code, SESSION_STOPPED when a signal stopped
+                        // it (it is then killed), SESSION_FAILED otherwise
+};
+
+// Runs host(tty) in a forked process on a new terminal of the given size,
+// whose slave side is its controlling terminal and its standard error
+// (standard input and output are left as they are), with LANG=C.UTF-8 and
+// no output processing (so the bytes arrive as written). Its result is the
+// host's exit code. Returns once every process of the session has closed
+// the terminal.
+TerminalSession RunOnTerminal(int columns, int rows, const std::function<int(int tty)>& host);
