@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 // One byte more than the bound, to tell a file at the bound from a longer one.
-static char Whole[PROFILE_LIMIT + 1];
+static char FileBytes[PROFILE_LIMIT + 1];
 
 // The text of a UTF-16LE file in UTF-8: at most 3 bytes for each unit of
 // 2 bytes (a pair of surrogates, 2 units, takes 4).
@@ -73,12 +73,12 @@ static size_t FromUtf16(const unsigned char* in, size_t size, char* out) {
 }
 
 bool LoadProfile(int fd, ProfileView* view) {
-    view->bytes = Whole;
+    view->bytes = FileBytes;
     view->size = 0;
     view->wide = false;
     size_t done = 0;
-    for (ssize_t n = 1; fd >= 0 && n != 0 && done < sizeof Whole;) {
-        n = pread(fd, Whole + done, sizeof Whole - done, (off_t)done);
+    for (ssize_t n = 1; fd >= 0 && n != 0 && done < sizeof FileBytes;) {
+        n = pread(fd, FileBytes + done, sizeof FileBytes - done, (off_t)done);
         if (n < 0 && errno != EINTR)
             return false;
         done += n > 0 ? (size_t)n : 0;
@@ -88,9 +88,9 @@ bool LoadProfile(int fd, ProfileView* view) {
         return false;
     }
     view->size = done;
-    if (done >= 2 && (unsigned char)Whole[0] == 0xFF && (unsigned char)Whole[1] == 0xFE) {
+    if (done >= 2 && (unsigned char)FileBytes[0] == 0xFF && (unsigned char)FileBytes[1] == 0xFE) {
         view->bytes = Text;
-        view->size = FromUtf16((const unsigned char*)Whole + 2, done - 2, Text);
+        view->size = FromUtf16((const unsigned char*)FileBytes + 2, done - 2, Text);
         view->wide = true;
     }
     return true;

@@ -88,7 +88,7 @@ static bool Put(const Output* out, const char* bytes, size_t size, bool surrogat
 }
 
 // Writes bytes[from, to) of the original.
-static bool Keep(const Output* out, const ProfileView* view, size_t from, size_t to) {
+static bool CopyOriginal(const Output* out, const ProfileView* view, size_t from, size_t to) {
     return Put(out, view->bytes + from, to - from, true);
 }
 
@@ -123,21 +123,21 @@ static bool WriteEdited(const Output* out, const ProfileView* v, const ProfileFi
                         LPCSTR section, LPCSTR key, LPCSTR value) {
     const ProfileLine* line = &f->key;
     if (key == NULL) // the whole section goes
-        return Keep(out, v, 0, f->sectionStart) && Keep(out, v, f->sectionEnd, v->size);
+        return CopyOriginal(out, v, 0, f->sectionStart) && CopyOriginal(out, v, f->sectionEnd, v->size);
     if (f->keyFound && value == NULL)
-        return Keep(out, v, 0, line->start) && Keep(out, v, line->end, v->size);
+        return CopyOriginal(out, v, 0, line->start) && CopyOriginal(out, v, line->end, v->size);
     if (f->keyFound) // the name as the file spells it, and the line's own end
-        return Keep(out, v, 0, line->start) && Keep(out, v, line->nameStart, line->nameEnd) &&
+        return CopyOriginal(out, v, 0, line->start) && CopyOriginal(out, v, line->nameStart, line->nameEnd) &&
                PutText(out, "=") && PutText(out, SkipBlanks(value)) &&
-               Keep(out, v, line->contentEnd, v->size);
+               CopyOriginal(out, v, line->contentEnd, v->size);
     const char* end = LineEnd(v);
     size_t at = f->sectionFound ? f->insertAt : v->size;
     bool breakFirst = f->sectionFound ? f->insertNeedsBreak : f->endsOpen;
-    return Keep(out, v, 0, at) && (!breakFirst || PutText(out, end)) &&
+    return CopyOriginal(out, v, 0, at) && (!breakFirst || PutText(out, end)) &&
            (f->sectionFound || (PutText(out, "[") && PutText(out, SkipBlanks(section)) &&
                                 PutText(out, "]") && PutText(out, end))) &&
            PutText(out, SkipBlanks(key)) && PutText(out, "=") && PutText(out, SkipBlanks(value)) &&
-           PutText(out, end) && Keep(out, v, at, v->size);
+           PutText(out, end) && CopyOriginal(out, v, at, v->size);
 }
 
 // Writes the edited file into the lock beside the file (target, links

@@ -47,7 +47,6 @@
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
 #define MAX_PATH 260
 
 typedef int BOOL;
@@ -86,8 +85,6 @@ typedef struct HWND__* HWND;
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define MAKEINTRESOURCEA(i) ((LPSTR)(uintptr_t)(WORD)(i))
-#define LOWORD(l) ((WORD)((uintptr_t)(l)&0xffff))
-#define HIWORD(l) ((WORD)(((uintptr_t)(l) >> 16) & 0xffff))
 
 // Error codes GetLastError gives: the Windows codes (see errors.cpp).
 #define ERROR_SUCCESS 0
@@ -113,7 +110,6 @@ typedef struct HWND__* HWND;
 #define ERROR_DIRECTORY 267
 #define ERROR_MR_MID_NOT_FOUND 317
 #define ERROR_IO_DEVICE 1117
-#define ERROR_UNABLE_TO_REMOVE_REPLACED 1175
 #define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_CONTROL_ID_NOT_FOUND 1421
@@ -128,8 +124,6 @@ typedef struct HWND__* HWND;
 // DllMain reasons.
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
-#define DLL_THREAD_ATTACH 2
-#define DLL_THREAD_DETACH 3
 
 // CreateFileA.
 #define GENERIC_READ 0x80000000u
@@ -138,7 +132,6 @@ typedef struct HWND__* HWND;
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
-#define TRUNCATE_EXISTING 5
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
 #define FILE_ATTRIBUTE_READONLY 0x1
@@ -216,7 +209,6 @@ typedef struct _PROCESS_INFORMATION {
 // Message boxes.
 #define MB_OK 0x0
 #define MB_ICONERROR 0x10
-#define MB_ICONHAND MB_ICONERROR
 #define IDOK 1
 #define IDCANCEL 2
 
@@ -252,7 +244,6 @@ typedef struct {
 // Dialogs.
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
-#define WM_CLOSE 0x0010
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 extern "C" {
