@@ -56,8 +56,9 @@
 #include <string.h>
 #include <string>
 
+#include "support/test_system.h"
+
 #ifdef _WIN32
-#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -127,15 +128,10 @@ static int ReadStdin() {
 }
 
 static int Cwd() {
-    char buffer[4096];
-#ifdef _WIN32
-    if (_getcwd(buffer, sizeof buffer) == nullptr)
+    std::string path = CurrentDir();
+    if (path.empty())
         return 3;
-#else
-    if (getcwd(buffer, sizeof buffer) == nullptr)
-        return 3;
-#endif
-    Put(buffer, strlen(buffer));
+    Put(path.data(), path.size());
     return 0;
 }
 
@@ -169,26 +165,10 @@ static int OpenDescriptors() {
 }
 
 static int ListDirectory(const char* path) {
-#ifdef _WIN32
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((std::string(path) + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (!FileExists(path))
         return 3;
-    do {
-        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-            printf("%s\n", found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-#else
-    DIR* dir = opendir(path);
-    if (dir == nullptr)
-        return 3;
-    while (struct dirent* entry = readdir(dir)) {
-        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-            printf("%s\n", entry->d_name);
-    }
-    closedir(dir);
-#endif
+    for (const std::string& name : ListDir(path))
+        printf("%s\n", name.c_str());
     return 0;
 }
 
