@@ -20,8 +20,8 @@
 
 # The manual page as HTML, for readers without man (Windows).
 find_program(EP_MANDOC mandoc REQUIRED)
-set(EP_MANUAL ${CMAKE_SOURCE_DIR}/docs/plugin-host.1)
-set(EP_MANUAL_HTML ${CMAKE_BINARY_DIR}/plugin-host.1.html)
+set(EP_MANUAL ${PROJECT_SOURCE_DIR}/docs/plugin-host.1)
+set(EP_MANUAL_HTML ${PROJECT_BINARY_DIR}/plugin-host.1.html)
 add_custom_command(OUTPUT ${EP_MANUAL_HTML}
   COMMAND sh -c "\"$0\" -T html \"$1\" > \"$2\"" ${EP_MANDOC} ${EP_MANUAL} ${EP_MANUAL_HTML}
   DEPENDS ${EP_MANUAL}
@@ -30,8 +30,8 @@ add_custom_command(OUTPUT ${EP_MANUAL_HTML}
 add_custom_target(manual_html ALL DEPENDS ${EP_MANUAL_HTML})
 
 # The pages and pictures of docs/, and the manual page as HTML.
-file(GLOB EP_DOC_PAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md
-  ${CMAKE_SOURCE_DIR}/docs/*.png)
+file(GLOB EP_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md
+  ${PROJECT_SOURCE_DIR}/docs/*.png)
 list(APPEND EP_DOC_PAGES ${EP_MANUAL_HTML})
 
 if(WIN32)
@@ -70,10 +70,10 @@ set(CPACK_PACKAGE_VENDOR "The External Preprocessor developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "Runs the host's text through a program of your choice and takes its output")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
-set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/${EP_PACKAGE_README})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/${EP_PACKAGE_README})
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
@@ -91,6 +91,6 @@ endif()
 # documents go to share/doc/ when installed and to the top in the package.
 set(CPACK_INSTALL_CMAKE_PROJECTS "")
 foreach(component IN LISTS EP_PACKAGE_COMPONENTS)
-  list(APPEND CPACK_INSTALL_CMAKE_PROJECTS ${CMAKE_BINARY_DIR} ${PROJECT_NAME} ${component} /)
+  list(APPEND CPACK_INSTALL_CMAKE_PROJECTS ${PROJECT_BINARY_DIR} ${PROJECT_NAME} ${component} /)
 endforeach()
 include(CPack)
