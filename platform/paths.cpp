@@ -133,8 +133,9 @@ extern "C" BOOL SetFileTime(HANDLE file, const FILETIME* creationTime,
 // or a directory (ERROR_ACCESS_DENIED) or the source itself
 // (ERROR_SHARING_VIOLATION). A copy that fails part way is
 // removed. FALSE with ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND for a
-// missing source or target directory, ERROR_ACCESS_DENIED for a directory
-// as source, ERROR_DISK_FULL or the code of whatever else failed.
+// missing source or target directory, ERROR_ACCESS_DENIED for a source
+// that is not a regular file (a directory, a FIFO, a device: never opened
+// in a way that waits), ERROR_DISK_FULL or the code of whatever else failed.
 // Differs from Windows: no other attributes, streams or security are
 // copied; the copy belongs to the caller.
 extern "C" BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
@@ -142,7 +143,8 @@ extern "C" BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL fail
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    int in = open(existingFileName, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    int in = open(existingFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (in < 0) {
         FailOn(existingFileName, errno);
         return FALSE;
@@ -151,8 +153,8 @@ extern "C" BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL fail
     int error = 0;
     if (fstat(in, &source) != 0)
         error = errno;
-    else if (S_ISDIR(source.st_mode))
-        error = EISDIR;
+    else if (!S_ISREG(source.st_mode))
+        error = S_ISDIR(source.st_mode) ? EISDIR : EACCES;
     else if (!failIfExists && stat(newFileName, &target) == 0) {
         if (S_ISDIR(target.st_mode) || !HasWriteBit(&target))
             error = EACCES;

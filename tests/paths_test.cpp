@@ -284,4 +284,14 @@ TEST(PathsLinux, MoveDoesNotReplaceAReadOnlyFile) {
     EXPECT_EQ(Bytes(s.Path("a")), "moving");
 }
 
+// A settings file that is a FIFO with no writer: the copy is refused at
+// once instead of waiting for one (the test's timeout would end a wait).
+TEST(PathsLinux, CopyRefusesAFifoWithoutWaiting) {
+    Scratch s;
+    ASSERT_EQ(mkfifo(s.Path("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(CopyFileA(s.Path("fifo").c_str(), s.Path("copy").c_str(), TRUE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(FileExists(s.Path("copy")));
+}
+
 #endif
