@@ -3,8 +3,10 @@
 # against starting the same filter directly and through the shell, and counts
 # the heap allocations of OnCall (see bench/README.md). Linux only.
 #
-# usage: scripts/bench.sh [RUNS]   timed runs per case (default 200, or
-#                                  EP_BENCH_RUNS when set)
+# usage: scripts/bench.sh [RUNS [BASELINE]]
+#   RUNS       timed runs per case (default 200, or EP_BENCH_RUNS when set)
+#   BASELINE   another build of the module (an older one, say), timed side
+#              by side with this one
 # Exit status 0 unless a result was wrong or something failed; missed speed
 # targets are printed, not reported in the status.
 set -euo pipefail
@@ -14,4 +16,4 @@ runs=${1:-${EP_BENCH_RUNS:-200}}
 bash scripts/setup.sh --native
 cmake --preset native >/dev/null
 cmake --build --preset native -j 2 --target external_preprocessor ep-bench >/dev/null
-exec build/native/ep-bench "$runs"
+exec build/native/ep-bench "$runs" ${2:+"$2"}
