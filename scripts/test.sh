@@ -8,6 +8,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+# Each stage says when it begins, in minutes and seconds since the start.
+stage() {
+    printf '== %s (at %d:%02d)\n' "$*" $((SECONDS / 60)) $((SECONDS % 60))
+}
+
 mkdir -p build
 bash scripts/setup.sh >build/wine.env
 # shellcheck disable=SC1091
@@ -16,30 +21,30 @@ export WINEDEBUG=-all
 
 jobs=$(nproc)
 for preset in native win32 win64; do
-    echo "== build $preset"
+    stage "build $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
 done
 
-echo "== test native"
+stage "test native"
 ctest --preset native
 
-echo "== lint: clang-tidy and cppcheck"
+stage "lint: clang-tidy and cppcheck"
 bash scripts/lint.sh
 
-echo "== test native under AddressSanitizer and UndefinedBehaviorSanitizer"
+stage "test native under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan
 
-echo "== fuzz each target for a bounded time"
+stage "fuzz each target for a bounded time"
 bash scripts/fuzz.sh 20
 
 # shellcheck source=scripts/wine.sh
 . scripts/wine.sh
 
 for preset in win64 win32; do
-    echo "== test $preset (Wine in Xvfb)"
+    stage "test $preset (Wine in Xvfb)"
     export WINEPREFIX=$root/build/$preset/wineprefix
     loader=$(wine_loader "$preset")
     # Make the prefix before the first test: its creation takes minutes.
@@ -66,7 +71,7 @@ done
 
 # Every module reports the same title, kind and version record, and the same
 # settings (none in a build folder); only the settings file's path differs.
-echo "== same record from every module"
+stage "same record from every module"
 native=$(build/native/plugin-host info | grep -v '^Settings file: ')
 for preset in win64 win32; do
     export WINEPREFIX=$root/build/$preset/wineprefix
@@ -84,4 +89,4 @@ echo "$native"
 # The packages hold what they should, and their modules load and run.
 bash scripts/check-packages.sh native win64 win32
 
-echo "== all tests passed"
+stage "all tests passed"
