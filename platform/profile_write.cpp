@@ -123,13 +123,14 @@ static bool WriteEdited(const Output* out, const ProfileView* v, const ProfileFi
                         LPCSTR section, LPCSTR key, LPCSTR value) {
     const ProfileLine* line = &f->key;
     if (key == NULL) // the whole section goes
-        return CopyOriginal(out, v, 0, f->sectionStart) && CopyOriginal(out, v, f->sectionEnd, v->size);
+        return CopyOriginal(out, v, 0, f->sectionStart) &&
+               CopyOriginal(out, v, f->sectionEnd, v->size);
     if (f->keyFound && value == NULL)
         return CopyOriginal(out, v, 0, line->start) && CopyOriginal(out, v, line->end, v->size);
     if (f->keyFound) // the name as the file spells it, and the line's own end
-        return CopyOriginal(out, v, 0, line->start) && CopyOriginal(out, v, line->nameStart, line->nameEnd) &&
-               PutText(out, "=") && PutText(out, SkipBlanks(value)) &&
-               CopyOriginal(out, v, line->contentEnd, v->size);
+        return CopyOriginal(out, v, 0, line->start) &&
+               CopyOriginal(out, v, line->nameStart, line->nameEnd) && PutText(out, "=") &&
+               PutText(out, SkipBlanks(value)) && CopyOriginal(out, v, line->contentEnd, v->size);
     const char* end = LineEnd(v);
     size_t at = f->sectionFound ? f->insertAt : v->size;
     bool breakFirst = f->sectionFound ? f->insertNeedsBreak : f->endsOpen;
