@@ -27,7 +27,7 @@ if [ "$failures" -eq 0 ]; then
     "$loader" "$program" --gtest_filter="$filter" >"$work/out" 2>&1
     check "$filter: exit 0" "$(status_is 0 $?)"
     cat "$work/out"
-    grep -qE "PASSED  \] $count tests?\.\$" "$work/out"; check "$filter: $count passed" $?
+    grep -qE "PASSED  \] $count tests?\." "$work/out"; check "$filter: $count passed" $?
     ! grep -q SKIPPED "$work/out"; check "$filter: none skipped" $?
 fi
 finish
