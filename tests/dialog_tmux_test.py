@@ -15,8 +15,9 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_support import Pane, check, failures, wait_for  # noqa: E402
+from tmux_support import Pane, check, in_pane, wait_for  # noqa: E402
 
 HOST, MODULE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 CAPTION = "Run external preprocessor plug-in Settings"
@@ -51,6 +52,12 @@ class DialogPane(Pane):
         check(CAPTION not in self.screen(), "the dialog stayed on the screen")
         return read("result").strip()
 
+    def ok_saves(self, module):
+        """Presses OK, which must say it saved; returns the saved file."""
+        self.keys("Enter")
+        check(self.finish() == saved_to(module), "OK did not say it saved")
+        return read(settings_of(module))
+
 
 # A settings file with more than the two keys: a comment, a blank line, the
 # run options and another section, each of which a save must keep as it is.
@@ -75,9 +82,14 @@ def left_over(directory):
     return sorted(n for n in os.listdir(directory) if n.endswith((".new", ".lock")))
 
 
+def settings_of(module):
+    """The settings file beside the module."""
+    return os.path.splitext(module)[0] + ".ini"
+
+
 def saved_to(module):
     """What plugin-host says after OK saved the module's settings file."""
-    return "saved to " + os.path.splitext(module)[0] + ".ini"
+    return "saved to " + settings_of(module)
 
 
 def save(pane, module, why=None):
@@ -93,7 +105,7 @@ def save(pane, module, why=None):
               "OK: %r, exit %d, not %r" % (result, status, saved_to(module)))
     else:
         check(result == "" and status == 1, "OK that did not save: %r, exit %d" % (result, status))
-        check("the settings were not saved to " + os.path.splitext(module)[0] + ".ini" in errors
+        check("the settings were not saved to " + settings_of(module) in errors
               and why in errors, "OK that did not save does not say %r: %r" % (why, errors))
 
 
@@ -165,7 +177,7 @@ def full_disk(pane):
     try:
         module = os.path.join(disk, os.path.basename(MODULE))
         shutil.copy(MODULE, module)
-        settings = os.path.splitext(module)[0] + ".ini"
+        settings = settings_of(module)
         # About 3700 bytes, one page; the longer file needs a second one.
         old = WITH_RUN + b"[Big]\nValue=" + b"v" * 3600 + b"\n"
         put(settings, old)
@@ -206,7 +218,7 @@ def read_only_folder(pane):
     view = tempfile.mkdtemp(prefix="ep-read-only-view-")
     module = os.path.join(folder, os.path.basename(MODULE))
     shutil.copy(MODULE, module)
-    settings = os.path.splitext(module)[0] + ".ini"
+    settings = settings_of(module)
     put(settings, SETTINGS)
     mounted = subprocess.run(["mount", "--bind", folder, view]).returncode == 0
     try:
@@ -223,93 +235,72 @@ def read_only_folder(pane):
         shutil.rmtree(folder)
 
 
-def main():
-    if shutil.which("tmux") is None:
-        print("FAILED: tmux is not installed")
-        return 1
-    directory = tempfile.mkdtemp(prefix="ep-dialog-")
-    module = os.path.join(directory, os.path.basename(MODULE))
-    shutil.copy(MODULE, module)
-    settings = os.path.splitext(module)[0] + ".ini"
-    with open(settings, "wb") as file:
-        file.write(SETTINGS)
-    pane = DialogPane(directory, "dialog")
-    try:
-        # 1. The dialog shows the file's values; typing and Enter saves.
-        pane.settings(module)
-        lines = pane.screen().splitlines()
-        check(any("Working directory" in l and "/tmp/work" in l for l in lines),
-              "the working directory is not shown beside its label")
-        check(any("Command line" in l and "pre -i %f" in l for l in lines),
-              "the command line is not shown beside its label")
-        pane.keys("/x", "Tab", "End", " -o")
-        pane.keys("Enter")
-        check(pane.finish() == saved_to(module), "OK did not say it saved")
-        saved = open(settings, "rb").read()
-        check(b"WorkingDirectory=/tmp/work/x\n" in saved and b"CommandLine=pre -i %f -o\n" in saved,
-              "the edited values were not saved: %r" % saved)
+def dialog(pane, module):
+    settings = settings_of(module)
+    put(settings, SETTINGS)
 
-        # 2. Escape ends with 2 and leaves the file as it was, byte for byte.
-        with open(settings, "wb") as file:
-            file.write(SETTINGS)
-        pane.settings(module)
-        pane.keys("changed")
-        pane.keys("Escape")
-        check(pane.finish() == "cancelled", "Escape did not say cancelled")
-        check(pane.said()[1] == 0, "Cancel did not exit with 0")
-        check(open(settings, "rb").read() == SETTINGS, "Escape changed the settings file")
+    # 1. The dialog shows the file's values; typing and Enter saves.
+    pane.settings(module)
+    lines = pane.screen().splitlines()
+    check(any("Working directory" in l and "/tmp/work" in l for l in lines),
+          "the working directory is not shown beside its label")
+    check(any("Command line" in l and "pre -i %f" in l for l in lines),
+          "the command line is not shown beside its label")
+    pane.keys("/x", "Tab", "End", " -o")
+    saved = pane.ok_saves(module)
+    check(b"WorkingDirectory=/tmp/work/x\n" in saved and b"CommandLine=pre -i %f -o\n" in saved,
+          "the edited values were not saved: %r" % saved)
 
-        # 3. Tab into a field selects its text: typing replaces it.
-        pane.settings(module)
-        pane.keys("Tab", "new -x %f")
-        pane.keys("Enter")
-        check(pane.finish() == saved_to(module), "OK did not say it saved")
-        saved = open(settings, "rb").read()
-        check(b"CommandLine=new -x %f\n" in saved and b"WorkingDirectory=/tmp/work\n" in saved,
-              "typing after Tab did not replace the text: %r" % saved)
+    # 2. Escape ends with 2 and leaves the file as it was, byte for byte.
+    put(settings, SETTINGS)
+    pane.settings(module)
+    pane.keys("changed")
+    pane.keys("Escape")
+    check(pane.finish() == "cancelled", "Escape did not say cancelled")
+    check(pane.said()[1] == 0, "Cancel did not exit with 0")
+    check(read(settings) == SETTINGS, "Escape changed the settings file")
 
-        # 4. Key sequences the terminal description does not know (Ctrl-Right
-        #    as tmux sends it, a made-up one) leave the field as it was.
-        with open(settings, "wb") as file:
-            file.write(SETTINGS)
-        pane.settings(module)
-        pane.keys("C-Right", "M-C-Left")
-        pane.tmux("send-keys", "-H", *["%02x" % b for b in b"\x1b[99;9~\x1bOz"])
-        pane.keys("Enter")
-        # The same values saved again: the file's time of last write tells.
-        check(pane.finish() == saved_to(module), "OK did not say it saved")
-        check(open(settings, "rb").read() == SETTINGS,
-              "an unknown key sequence changed a field: %r" % open(settings, "rb").read())
+    # 3. Tab into a field selects its text: typing replaces it.
+    pane.settings(module)
+    pane.keys("Tab", "new -x %f")
+    saved = pane.ok_saves(module)
+    check(b"CommandLine=new -x %f\n" in saved and b"WorkingDirectory=/tmp/work\n" in saved,
+          "typing after Tab did not replace the text: %r" % saved)
 
-        # 5. A window too small for the dialog shows a notice; made large
-        #    enough, it shows the dialog.
-        pane.resize(50, 12)
-        pane.settings(module, shown="Terminal too small")
-        check(CAPTION not in pane.screen(), "a cut dialog was drawn")
-        pane.resize(100, 30)
-        check(wait_for(lambda: CAPTION in pane.screen()), "the dialog did not come back")
-        pane.keys("Escape")
-        check(pane.finish() == "cancelled", "Escape did not say cancelled")
+    # 4. Key sequences the terminal description does not know (Ctrl-Right as
+    #    tmux sends it, a made-up one) leave the field as it was.
+    put(settings, SETTINGS)
+    pane.settings(module)
+    pane.keys("C-Right", "M-C-Left")
+    pane.tmux("send-keys", "-H", *["%02x" % b for b in b"\x1b[99;9~\x1bOz"])
+    # The same values saved again: the file's time of last write tells.
+    saved = pane.ok_saves(module)
+    check(saved == SETTINGS, "an unknown key sequence changed a field: %r" % saved)
 
-        # 6. What a save keeps, also on a full disk and in a folder that may
-        #    not be written.
-        saving(pane, directory, module, settings)
-        full_disk(pane)
-        read_only_folder(pane)
-        put(settings, SETTINGS)
-    finally:
-        pane.close()
+    # 5. A window too small for the dialog shows a notice; made large enough,
+    #    it shows the dialog.
+    pane.resize(50, 12)
+    pane.settings(module, shown="Terminal too small")
+    check(CAPTION not in pane.screen(), "a cut dialog was drawn")
+    pane.resize(100, 30)
+    check(wait_for(lambda: CAPTION in pane.screen()), "the dialog did not come back")
+    pane.keys("Escape")
+    check(pane.finish() == "cancelled", "Escape did not say cancelled")
+
+    # 6. What a save keeps, also on a full disk and in a folder that may not
+    #    be written.
+    saving(pane, pane.directory, module, settings)
+    full_disk(pane)
+    read_only_folder(pane)
+    put(settings, SETTINGS)
 
     # 7. Without a controlling terminal the dialog cannot be shown.
     alone = subprocess.run(["setsid", "-w", HOST, "settings", "--module", module],
                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
     check(alone.stdout == "" and alone.returncode == 1,
           "without a terminal: %r, exit %d" % (alone.stdout, alone.returncode))
-    check(open(settings, "rb").read() == SETTINGS, "the settings file changed without a terminal")
-    shutil.rmtree(directory, ignore_errors=True)
-    print("failed checks: %d" % len(failures))
-    return 1 if failures else 0
+    check(read(settings) == SETTINGS, "the settings file changed without a terminal")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(in_pane(dialog, MODULE, "dialog", pane_class=DialogPane))

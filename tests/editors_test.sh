@@ -18,16 +18,8 @@ set -uo pipefail
 build=$1
 child=$2
 
-failures=0
-passes=0
-check() { # check NAME CONDITION-STATUS
-    if [ "$2" -eq 0 ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        echo "FAIL: $1" >&2
-    fi
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 
 for editor in vim emacs; do
     if ! command -v "$editor" >/dev/null; then
@@ -36,22 +28,16 @@ for editor in vim emacs; do
     fi
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work_folder
 # The Emacs command as the page shows it, without its indentation.
 page=$(dirname "$0")/../docs/plugin-host.md
 sed -n '/^ *(defun plugin-host-region/,/^ *(global-set-key/p' "$page" | sed 's/^  //' >"$work/recipe.el"
 grep -q 'shell-command-on-region start end "plugin-host run" nil t "\*plugin-host\*" t' "$work/recipe.el"
 check "docs/plugin-host.md has the Emacs command with an error buffer" $?
-mkdir "$work/bin" "$work/runs"
-cp "$build/external_preprocessor.so" "$build/plugin-host" "$child" "$work/bin/"
-host=$work/bin/plugin-host
-child_path=$work/bin/$(basename "$child")
+mkdir "$work/runs"
+private_host "$build" "$work/bin" "$child"
 export HOME=$work # the editors' own files stay in the test's directory
-settings() {
-    printf '[Path]\nWorkingDirectory=%s\nCommandLine=%s\n' "$work/runs" "$1" \
-        >"$work/bin/external_preprocessor.ini"
-}
+settings() { write_settings "$1" "$work/runs"; }
 
 printf 'select name,\n\tamount  \nfrom orders;\n-- end\n' >"$work/original.sql"
 # The successful program turns the text to capitals.
@@ -119,7 +105,7 @@ editors() { # editors NAME EXPECT [MESSAGE]
         grep -qF -- "$message" "$work/errors"
         check "Emacs plugin-host-region, $name: the error buffer says '$message'" $?
     fi
-    [ -z "$(ls "$work/runs")" ]; check "$name: no temporary file left" $?
+    no_temporary_files "$name" "$work/runs"
 }
 
 settings '/bin/sh -c "tr a-z A-Z < %f"'
@@ -131,5 +117,4 @@ editors "a failing program" kept "Error: The program ended with exit code 7"
 settings "$child_path --child write 102401"
 editors "output over the limit" kept "more than 102400 bytes"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -18,30 +18,15 @@ target=$2
 child=$3
 emulator=${4:-}
 
-failures=0
-passes=0
-check() { # check NAME CONDITION-STATUS
-    if [ "$2" -eq 0 ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        echo "FAIL: $1" >&2
-    fi
-}
-status_is() { # status_is EXPECTED ACTUAL
-    [ "$2" -eq "$1" ]
-    echo $?
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work_folder
 if [ "$target" = native ]; then
-    module=external_preprocessor.so
-    host=plugin-host
     to_native() { printf '%s' "$1"; }
 else
-    module=external_preprocessor.dll
-    host=plugin-host.exe
+    module_name=external_preprocessor.dll
+    host_name=plugin-host.exe
     # Without a display Wine's message boxes return at once instead of
     # waiting for a click. A Wine session started without a display stays
     # without one, so this test has a session of its own: the running one is
@@ -51,16 +36,16 @@ else
     unset DISPLAY
     end_session() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
     end_session
-    trap 'end_session; rm -rf "$work"' EXIT
+    on_exit end_session
     # shellcheck source=scripts/wine.sh
     . "$(dirname "$0")/../scripts/wine.sh"
     to_native() { windows_path "$1"; }
 fi
-cp "$build/$module" "$build/$host" "$work/"
-cp "$child" "$work/"
-child_path=$(to_native "$work/$(basename "$child")")
-host_cmd() { $emulator "$work/$host" "$@"; }
-settings() { printf '[Path]\r\nWorkingDirectory=%s\r\nCommandLine=%s\r\n' "${2:-}" "$1" >"$work/external_preprocessor.ini"; }
+private_host "$build" "$work" "$child"
+child_path=$(to_native "$child_path")
+host_cmd() { $emulator "$host" "$@"; }
+settings_eol='\r\n'
+settings() { write_settings "$1" "${2:-}"; }
 # Runs a command without a controlling terminal, so that no message box can
 # wait for Enter on the terminal the tests were started from.
 detached() { setsid -w "$@"; }
@@ -104,7 +89,7 @@ check "missing module exits 2" "$(status_is 2 $?)"
 grep -q "cannot load module" "$work/err"; check "missing module says so" $?
 if [ "$target" = native ]; then
     # A library that loads but is no plug-in.
-    host_cmd info --module "$(ldd "$work/$host" | awk '/libc\.so/ {print $3}')" 2>"$work/err" >/dev/null
+    host_cmd info --module "$(ldd "$host" | awk '/libc\.so/ {print $3}')" 2>"$work/err" >/dev/null
     check "module without entries exits 2" "$(status_is 2 $?)"
     grep -q "has no entry point OnInstall" "$work/err"; check "module without entries says so" $?
 fi
@@ -148,7 +133,7 @@ settings "\"$child_path\" --child cat %f"
 printf 'select 1;\r\n-- \xe9\n' >"$work/in.sql"
 for form in "--module=" "--module "; do
     # shellcheck disable=SC2086 # "--module " is meant to split
-    host_cmd run $form"$(to_native "$work/$module")" "$(to_native "$work/in.sql")" >"$work/out"
+    host_cmd run $form"$(to_native "$work/$module_name")" "$(to_native "$work/in.sql")" >"$work/out"
     check "run $form PATH exits 0" $?
     cmp -s "$work/in.sql" "$work/out"; check "run $form PATH runs that module" $?
 done
@@ -156,7 +141,7 @@ printf 'dash\n' >"$work/-dash.sql"
 (cd "$work" && host_cmd run -- -dash.sql >"$work/out")
 check "-- before a FILE beginning with - exits 0" $?
 [ "$(cat "$work/out")" = dash ]; check "-- before a FILE beginning with - reads it" $?
-host_cmd run "$(to_native "$work/in.sql")" --module "$(to_native "$work/$module")" >"$work/out"
+host_cmd run "$(to_native "$work/in.sql")" --module "$(to_native "$work/$module_name")" >"$work/out"
 check "options after the FILE are taken" $?
 host_cmd run --module "$(to_native "$work")" "$(to_native "$work/in.sql")" >"$work/out"
 check "--module FOLDER exits 0" $?
@@ -173,23 +158,23 @@ usage_error "--show-boxes for settings" "'settings' takes only --module" setting
 if [ "$target" = native ]; then
     tree=$work/tree
     mkdir -p "$tree/bin" "$tree/lib/external-preprocessor" "$work/elsewhere"
-    cp "$work/$host" "$tree/bin/"
-    cp "$work/$module" "$tree/lib/external-preprocessor/"
+    cp "$host" "$tree/bin/"
+    cp "$work/$module_name" "$tree/lib/external-preprocessor/"
     printf '[Path]\nCommandLine="%s" --child cat %%f\n' "$child_path" \
         >"$tree/lib/external-preprocessor/external_preprocessor.ini"
-    "$tree/bin/$host" run "$work/in.sql" >"$work/out"
+    "$tree/bin/$host_name" run "$work/in.sql" >"$work/out"
     check "the module in ../lib/external-preprocessor: exit 0" $?
     cmp -s "$work/in.sql" "$work/out"; check "the module in ../lib/external-preprocessor runs" $?
-    ln -s "$tree/bin/$host" "$work/elsewhere/pp"
+    ln -s "$tree/bin/$host_name" "$work/elsewhere/pp"
     "$work/elsewhere/pp" info | grep -qxF "Settings file: $tree/lib/external-preprocessor/external_preprocessor.ini"
     check "a link to plugin-host finds the module from the real file's folder" $?
-    cp "$work/$module" "$tree/bin/"
+    cp "$work/$module_name" "$tree/bin/"
     "$work/elsewhere/pp" info | grep -qF "Settings file: $tree/bin/external_preprocessor.ini"
     check "the module beside plugin-host comes first" $?
-    cp "$work/$host" "$work/elsewhere/alone"
+    cp "$host" "$work/elsewhere/alone"
     "$work/elsewhere/alone" run <"$work/in.sql" >"$work/out" 2>"$work/err"
     check "no module anywhere exits 2" "$(status_is 2 $?)"
-    grep -qF "no module found: looked for $work/elsewhere/$module and $work/lib/external-preprocessor/$module" "$work/err"
+    grep -qF "no module found: looked for $work/elsewhere/$module_name and $work/lib/external-preprocessor/$module_name" "$work/err"
     check "no module anywhere: says where it looked" $?
 fi
 
@@ -306,7 +291,7 @@ if [ "$target" != native ]; then
 fi
 if [ "$target" = native ]; then
     # A caller that ignores SIGCHLD: the program's exit status still counts.
-    perl -e '$SIG{CHLD}="IGNORE"; exec @ARGV' "$work/$host" run "$work/keep.sql" \
+    perl -e '$SIG{CHLD}="IGNORE"; exec @ARGV' "$host" run "$work/keep.sql" \
         >"$work/out" 2>"$work/err"
     check "SIGCHLD ignored by the caller: exit 1" "$(status_is 1 $?)"
     cmp -s "$work/keep.sql" "$work/out"; check "SIGCHLD ignored by the caller: the text is kept" $?
@@ -314,10 +299,10 @@ if [ "$target" = native ]; then
     settings "\"$child_path.missing\" %f"
     # Standard error is standard output (an editor's 2>&1): the box goes to
     # the terminal, here none, and never into the text.
-    detached "$work/$host" run "$work/keep.sql" >"$work/out" 2>&1
+    detached "$host" run "$work/keep.sql" >"$work/out" 2>&1
     check "2>&1: exit 1" "$(status_is 1 $?)"
     cmp -s "$work/keep.sql" "$work/out"; check "2>&1: standard output holds the text alone" $?
-    detached "$work/$host" run <"$work/keep.sql" 2>&1 | cat >"$work/out"
+    detached "$host" run <"$work/keep.sql" 2>&1 | cat >"$work/out"
     cmp -s "$work/keep.sql" "$work/out"; check "2>&1 into a pipe: the text alone" $?
 fi
 
@@ -333,7 +318,7 @@ if [ "$target" = native ]; then
     # (Under Wine the standard handles a Unix shell hands over cannot be
     # asked which file they are, so there the two streams cannot be told
     # to be one.)
-    detached "$work/$host" run "$work/zero-byte.sql" >"$work/out" 2>&1
+    detached "$host" run "$work/zero-byte.sql" >"$work/out" 2>&1
     cmp -s "$work/zero-byte.sql" "$work/out"; check "a NUL byte, 2>&1: the text alone" $?
 fi
 host_cmd run --in-place "$(to_native "$work/zero-byte.sql")" 2>"$work/err"
@@ -387,22 +372,22 @@ if [ "$target" = native ]; then
     [ "$(cat "$work/count")" -eq 0 ]; check "/dev/zero: nothing written" $?
     # Endless input under a memory limit: refused in little memory (the limit
     # does not apply under AddressSanitizer, which reserves its shadow).
-    if ! ldd "$work/$host" | grep libasan >/dev/null; then
-        yes | (ulimit -v 65536 && exec "$work/$host" run) >/dev/null 2>"$work/err"
+    if ! ldd "$host" | grep libasan >/dev/null; then
+        yes | (ulimit -v 65536 && exec "$host" run) >/dev/null 2>"$work/err"
         check "yes | under a memory limit exits 2" "$(status_is 2 "${PIPESTATUS[1]}")"
         grep -q "at most 102398 bytes" "$work/err"; check "yes | under a memory limit says why" $?
     fi
     # settings without a terminal says why.
-    detached "$work/$host" settings </dev/null >"$work/out" 2>"$work/err"
+    detached "$host" settings </dev/null >"$work/out" 2>"$work/err"
     check "settings without a terminal exits 1" "$(status_is 1 $?)"
     [ ! -s "$work/out" ]; check "settings without a terminal: nothing on standard output" $?
     grep -q "shown on the terminal, and this process has none" "$work/err"
     check "settings without a terminal says why" $?
     # The module's own copy of the profile reader is bound inside it, and
     # plugin-host's copy is not exported to it.
-    ! readelf --dyn-syms -W "$work/$host" | grep -q 'GetPrivateProfileStringA'
+    ! readelf --dyn-syms -W "$host" | grep -q 'GetPrivateProfileStringA'
     check "plugin-host exports no profile reader" $?
-    ! readelf --dyn-syms -W "$work/$module" | grep -q 'UND.*GetPrivateProfileStringA'
+    ! readelf --dyn-syms -W "$work/$module_name" | grep -q 'UND.*GetPrivateProfileStringA'
     check "the module binds its own profile reader" $?
 else
     host_cmd settings >"$work/out" 2>"$work/err"
@@ -440,7 +425,7 @@ os.execvp(sys.argv[1], sys.argv[1:])' "$@"
         esac
         settings "\"$child_path\" --child $mode 61234" "$(to_native "$work/runs")"
         printf 'keep\n' >"$work/ctrlc.sql"
-        start_detached $emulator "$work/$host" run --in-place "$(to_native "$work/ctrlc.sql")" \
+        start_detached $emulator "$host" run --in-place "$(to_native "$work/ctrlc.sql")" \
             >"$work/out" 2>"$work/err" &
         pid=$!
         for _ in $(seq 600); do
@@ -470,7 +455,7 @@ fi
 if [ "$target" != native ] && [ -n "$display" ]; then
     end_session
     settings "\"$child_path\" --child stderr-exit 7 it-failed"
-    DISPLAY=$display timeout 120 $emulator "$work/$host" run "$(to_native "$work/keep.sql")" \
+    DISPLAY=$display timeout 120 $emulator "$host" run "$(to_native "$work/keep.sql")" \
         >"$work/out" 2>"$work/err"
     check "with a display: a failing program exits 1 (not waiting on a box)" "$(status_is 1 $?)"
     grep -q '^Error: The program ended with exit code 7' "$work/err"
@@ -479,5 +464,4 @@ if [ "$target" != native ] && [ -n "$display" ]; then
     end_session
 fi
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

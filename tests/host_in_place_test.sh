@@ -12,38 +12,17 @@ set -uo pipefail
 build=$1
 child=$2
 
-failures=0
-passes=0
-check() { # check NAME CONDITION-STATUS
-    if [ "$2" -eq 0 ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        echo "FAIL: $1" >&2
-    fi
-}
-status_is() { # status_is EXPECTED ACTUAL
-    [ "$2" -eq "$1" ]
-    echo $?
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 
-work=$(mktemp -d)
-mounted=""
-cleanup() {
-    [ -n "$mounted" ] && umount "$mounted"
-    rm -rf "$work"
-}
-trap cleanup EXIT
+work_folder
 # Everything is readable by the other user; the runs' temporary files go to
 # a directory anyone may write.
 chmod 755 "$work"
 mkdir -m 755 "$work/bin" "$work/files" "$work/other"
 mkdir -m 1777 "$work/runs"
-cp "$build/external_preprocessor.so" "$build/plugin-host" "$child" "$work/bin/"
-child_path=$work/bin/$(basename "$child")
-printf '[Path]\nWorkingDirectory=%s\nCommandLine="%s" --child echo-args replaced\n' \
-    "$work/runs" "$child_path" >"$work/bin/external_preprocessor.ini"
-host=$work/bin/plugin-host
+private_host "$build" "$work/bin" "$child"
+write_settings "\"$child_path\" --child echo-args replaced" "$work/runs"
 new_text='8:replaced'
 
 # The files in a directory other than the ones named.
@@ -62,7 +41,7 @@ no_strays() { # no_strays NAME DIR KEPT...
     local left
     left=$(strays "$@")
     [ -z "$left" ]; check "$name: nothing left beside the file ($left)" $?
-    [ -z "$(ls "$work/runs")" ]; check "$name: no temporary file left" $?
+    no_temporary_files "$name" "$work/runs"
 }
 
 # --- A symbolic link: its target gets the text, the link stays ---------------
@@ -161,16 +140,13 @@ no_strays "not regular files" "$work/files"
 
 # --- A full disk: the file keeps its text ---------------------------------------------
 disk=$work/disk
-mkdir "$disk"
-if mount -t tmpfs -o size=256k tmpfs "$disk"; then
-    mounted=$disk
+if small_disk "$disk" 256k; then
     printf 'old\n' >"$disk/full.sql"
     ln "$disk/full.sql" "$disk/linked.sql"
     printf 'old\n' >"$disk/single.sql"
     head -c "$(df -B1 --output=avail "$disk" | tail -1)" /dev/zero >"$disk/filler" 2>/dev/null
     # The new text needs more room than the old one held.
-    printf '[Path]\nWorkingDirectory=%s\nCommandLine="%s" --child write 20000\n' \
-        "$work/runs" "$child_path" >"$work/bin/external_preprocessor.ini"
+    write_settings "\"$child_path\" --child write 20000" "$work/runs"
     "$host" run --in-place "$disk/single.sql" 2>"$work/err"
     check "full disk: exit 1" "$(status_is 1 $?)"
     [ "$(cat "$disk/single.sql")" = old ]; check "full disk: the file keeps its text" $?
@@ -179,10 +155,8 @@ if mount -t tmpfs -o size=256k tmpfs "$disk"; then
     check "full disk, hard links: exit 1" "$(status_is 1 $?)"
     [ "$(cat "$disk/linked.sql")" = old ]; check "full disk, hard links: the file keeps its text" $?
     no_strays "full disk" "$disk" full.sql linked.sql single.sql filler
-    umount "$disk" && mounted=""
 else
     check "mounting a small tmpfs (needs root)" 1
 fi
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

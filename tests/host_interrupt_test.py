@@ -37,6 +37,10 @@ import tempfile
 import termios
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmux_support import check, running, summary, wait_for  # noqa: E402
+
 HOST, MODULE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 TEXT = b"select a from b;\n-- done\n"
 PROGRAM = """#!/bin/sh
@@ -53,36 +57,6 @@ while [ ! -e "$dir/go" ]; do sleep 0.05; done
 kill -KILL "$child"
 tr a-z A-Z <"$3"
 """
-failures = []
-passes = 0
-
-
-def check(condition, message):
-    global passes
-    if condition:
-        passes += 1
-    else:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def wait_for(predicate, seconds=20.0):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return False
-
-
-def running(pid):
-    """Whether the process runs: neither gone nor a zombie."""
-    try:
-        with open("/proc/%d/stat" % pid) as stat:
-            state = stat.read().rsplit(")", 1)[1].split()[0]
-    except (FileNotFoundError, ProcessLookupError):
-        return False
-    return state not in ("Z", "X")
 
 
 def default_signals():
@@ -107,11 +81,16 @@ class Scene:
         program = os.path.join(root, "program.sh")
         with open(program, "w") as out:
             out.write(PROGRAM)
-        with open(os.path.join(root, "bin", "external_preprocessor.ini"), "w") as out:
-            out.write("[Path]\nWorkingDirectory=%s\nCommandLine=/bin/sh %s %s %s %%f\n%s"
-                      % (os.path.join(root, "work"), program, self.state, mode, run_section))
+        self.settings("/bin/sh %s %s %s %%f" % (program, self.state, mode), run_section)
         self.file = os.path.join(root, "files", "text.sql")
         self.reset()
+
+    def settings(self, command, run_section=""):
+        """The settings file beside the module: the command line, the run's
+        directory, and the [Run] section given."""
+        with open(os.path.join(self.root, "bin", "external_preprocessor.ini"), "w") as out:
+            out.write("[Path]\nWorkingDirectory=%s\nCommandLine=%s\n%s"
+                      % (os.path.join(self.root, "work"), command, run_section))
 
     def reset(self):
         for name in ("pids", "go"):
@@ -123,7 +102,7 @@ class Scene:
 
     def pids(self):
         path = os.path.join(self.state, "pids")
-        if not wait_for(lambda: os.path.exists(path)):
+        if not wait_for(lambda: os.path.exists(path), 20):
             return []
         with open(path) as pids:
             return [int(word) for word in pids.read().split()]
@@ -146,6 +125,19 @@ def start(args, stdin=subprocess.DEVNULL, preexec=default_signals, **kwargs):
                             start_new_session=True, preexec_fn=preexec, **kwargs)
 
 
+def end(process, seconds=30):
+    """Waits for the process; kills it when it takes longer. Returns its
+    standard output and error (None where not piped) and whether it ended
+    in time."""
+    try:
+        out, err = process.communicate(timeout=seconds)
+        return out, err, True
+    except subprocess.TimeoutExpired:
+        process.kill()
+        out, err = process.communicate()
+        return out, err, False
+
+
 def interrupted(scene, name, number, to_group, in_place):
     """One run ended by a signal; checks everything an interruption
     promises."""
@@ -160,12 +152,8 @@ def interrupted(scene, name, number, to_group, in_place):
         os.killpg(process.pid, number)
     else:
         process.send_signal(number)
-    try:
-        out, err = process.communicate(timeout=30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        out, err = process.communicate()
-        check(False, what + ": plugin-host ended")
+    out, err, ended = end(process)
+    check(ended, what + ": plugin-host ended")
     check(process.returncode == 128 + number,
           "%s: exit status %d, not %d" % (what, process.returncode, 128 + number))
     check(out == b"", what + ": no text on standard output (got %r)" % out[:80])
@@ -224,23 +212,25 @@ def in_terminal(scene, stdout, stderr_is_stdout):
     return process, master
 
 
-def box_does_not_hold_up(root):
-    """A box waiting for Enter on the terminal: SIGTERM still ends the run."""
+def box_on_terminal(root, stderr_is_stdout):
+    """Runs plugin-host over a program that cannot start, in a new
+    pseudo-terminal, until its box is on the terminal. Returns the scene,
+    the process, the terminal's side to read and write, the file standard
+    output goes to, and what the terminal showed."""
     scene = Scene(root)
-    with open(os.path.join(root, "bin", "external_preprocessor.ini"), "w") as out:
-        out.write("[Path]\nWorkingDirectory=%s\nCommandLine=%s/missing-program %%f\n"
-                  % (os.path.join(root, "work"), root))
+    scene.settings("%s/missing-program %%f" % root)
     output = os.path.join(root, "out")
     with open(output, "wb") as out:
-        process, master = in_terminal(scene, out, False)
-    screen = read_terminal(master, b"Execute Error!")
+        process, master = in_terminal(scene, out, stderr_is_stdout)
+    return scene, process, master, output, read_terminal(master, b"Execute Error!")
+
+
+def box_does_not_hold_up(root):
+    """A box waiting for Enter on the terminal: SIGTERM still ends the run."""
+    scene, process, master, output, screen = box_on_terminal(root, False)
     check(b"Execute Error!" in screen, "the box is on the terminal: %r" % screen[-200:])
     process.send_signal(signal.SIGTERM)
-    try:
-        process.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+    end(process)
     os.close(master)
     check(process.returncode == 128 + signal.SIGTERM,
           "a waiting box: SIGTERM ends the run (status %s)" % process.returncode)
@@ -251,21 +241,10 @@ def box_does_not_hold_up(root):
 def message_to_terminal(root):
     """Standard error is standard output (2>&1): the box goes to the
     terminal, the file gets exactly the text the run kept."""
-    scene = Scene(root)
-    with open(os.path.join(root, "bin", "external_preprocessor.ini"), "w") as out:
-        out.write("[Path]\nWorkingDirectory=%s\nCommandLine=%s/missing-program %%f\n"
-                  % (os.path.join(root, "work"), root))
-    output = os.path.join(root, "out")
-    with open(output, "wb") as out:
-        process, master = in_terminal(scene, out, True)
-    screen = read_terminal(master, b"Execute Error!")
+    _, process, master, output, screen = box_on_terminal(root, True)
     check(b"Execute Error!" in screen, "2>&1: the box is on the terminal: %r" % screen[-200:])
     os.write(master, b"\r")
-    try:
-        process.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+    end(process)
     os.close(master)
     check(process.returncode == 1, "2>&1: exit status 1 (%s)" % process.returncode)
     with open(output, "rb") as out:
@@ -312,11 +291,7 @@ def without_proc(root):
             return
     check(len(pids) == 2, "without /proc: the program started and recorded its child")
     process.send_signal(signal.SIGTERM)
-    try:
-        _, err = process.communicate(timeout=30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        _, err = process.communicate()
+    _, err, _ = end(process)
     check(process.returncode == 128 + signal.SIGTERM,
           "without /proc: exit status %s (%r)" % (process.returncode, err))
     check(all(wait_for(lambda: not running(pid), 5) for pid in pids),
@@ -352,9 +327,7 @@ def no_zombies(root):
     program = os.path.join(root, "zombies.sh")
     with open(program, "w") as out:
         out.write(ZOMBIE_PROGRAM)
-    with open(os.path.join(root, "bin", "external_preprocessor.ini"), "w") as out:
-        out.write("[Path]\nWorkingDirectory=%s\nCommandLine=/bin/sh %s %%f\n"
-                  % (os.path.join(root, "work"), program))
+    scene.settings("/bin/sh %s %%f" % program)
     files = []
     for number in range(150):
         path = os.path.join(root, "files", "batch%03d.sql" % number)
@@ -363,11 +336,7 @@ def no_zombies(root):
                       "text %d\n" % number)
         files.append(path)
     process = start([scene.host, "run", "--in-place"] + files)
-    try:
-        _, err = process.communicate(timeout=120)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        _, err = process.communicate()
+    _, err, _ = end(process, 120)
     check(process.returncode == 0, "batch: exit status %s (%r)" % (process.returncode, err[-300:]))
     with open(files[0]) as first, open(files[-1]) as last:
         check(first.read() == "text 0\n", "batch: the first file keeps its text")
@@ -409,8 +378,7 @@ def main():
         message_to_terminal(os.path.join(root, "terminal"))
     finally:
         shutil.rmtree(root, ignore_errors=True)
-    print("%d passed, %d failed" % (passes, len(failures)))
-    return 1 if failures else 0
+    return summary()
 
 
 if __name__ == "__main__":

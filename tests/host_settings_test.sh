@@ -9,36 +9,17 @@
 set -uo pipefail
 build=$1
 
-failures=0
-passes=0
-check() { # check NAME CONDITION-STATUS
-    if [ "$2" -eq 0 ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        echo "FAIL: $1" >&2
-    fi
-}
-status_is() { # status_is EXPECTED ACTUAL
-    [ "$2" -eq "$1" ]
-    echo $?
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work_folder
 chmod 755 "$work"
 mkdir -m 755 "$work/bin"
 mkdir -m 1777 "$work/runs"
-cp "$build/external_preprocessor.so" "$build/plugin-host" "$work/bin/"
-host=$work/bin/plugin-host
-settings=$work/bin/external_preprocessor.ini
+private_host "$build" "$work/bin"
+settings=$settings_file
 export TMPDIR=$work/runs
 printf 'select 1;\n' >"$work/query.sql"
-
-no_temporary_files() { # no_temporary_files NAME
-    [ -z "$(ls -A "$work/runs")" ]
-    check "$1: no temporary file left" $?
-}
 
 # --- A FIFO: read as missing at once, never waited on --------------------------
 mkfifo "$settings"
@@ -51,7 +32,7 @@ cmp -s "$work/out" "$work/query.sql"
 check "FIFO settings: the text comes back unchanged" $?
 timeout 10 "$host" info >/dev/null 2>&1
 check "FIFO settings: info returns at once" "$(status_is 0 $?)"
-no_temporary_files "FIFO settings"
+no_temporary_files "FIFO settings" "$work/runs"
 rm -f "$settings"
 
 # --- Unreadable for the user who runs it -----------------------------------------
@@ -63,7 +44,7 @@ check "unreadable settings: exit 1" "$(status_is 1 $?)"
 grep -q "^$settings\$" "$work/err" && grep -q "The file could not be read:" "$work/err" &&
     grep -q "Permission denied" "$work/err"
 check "unreadable settings: named with the reason" $?
-no_temporary_files "unreadable settings"
+no_temporary_files "unreadable settings" "$work/runs"
 rm -f "$settings"
 "$host" run "$work/query.sql" >/dev/null 2>"$work/err"
 grep -q "The file does not exist." "$work/err"
@@ -92,7 +73,6 @@ grep -q "wrote nothing to its standard output and left the file as it was" "$wor
 check "sed -i without a match: says why" $?
 cmp -s "$work/out" "$work/query.sql"
 check "sed -i without a match: the text comes back unchanged" $?
-no_temporary_files "in-place programs"
+no_temporary_files "in-place programs" "$work/runs"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -13,19 +13,10 @@ build=$1
 child=$2
 source=$(cd "$(dirname "$0")/.." && pwd)
 
-failures=0
-passes=0
-check() { # check NAME CONDITION-STATUS
-    if [ "$2" -eq 0 ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        echo "FAIL: $1" >&2
-    fi
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work_folder
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
 check "cmake --install exits 0 ($(tail -n 3 "$work/install.log"))" $?
@@ -77,7 +68,7 @@ cmp -s "$work/in.sql" "$work/out"; check "a link on the PATH runs the installed 
 rm "$work/path/plugin-host"
 cp "$work/moved/bin/plugin-host" "$work/path/plugin-host"
 PATH="$work/path:$PATH" plugin-host run <"$work/in.sql" >"$work/out" 2>"$work/err"
-check "a lone copy on the PATH exits 2" "$([ $? -eq 2 ]; echo $?)"
+check "a lone copy on the PATH exits 2" "$(status_is 2 $?)"
 grep -qF "no module found: looked for $work/path/external_preprocessor.so and $work/lib/external-preprocessor/external_preprocessor.so" "$work/err"
 check "a lone copy says where it looked" $?
 PATH="$work/path:$PATH" plugin-host run --module "$lib" "$work/in.sql" >"$work/out"
@@ -93,5 +84,4 @@ check "man plugin-host exits 0" $?
 grep -q -- '--password-file' "$work/man"; check "the installed page renders" $?
 [ ! -s "$work/man-warnings" ]; check "the installed page renders without a warning" $?
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -8,19 +8,10 @@ set -uo pipefail
 page=$1
 host=$2
 
-failures=0
-passes=0
-check() { # check NAME CONDITION-STATUS
-    if [ "$2" -eq 0 ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        echo "FAIL: $1" >&2
-    fi
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work_folder
 
 # mandoc's own check: warnings and errors (its style notes about manuals
 # this machine lacks depend on the machine, not on the page).
@@ -60,5 +51,4 @@ for command in "${commands[@]}"; do
     grep -qE "^     $command( |\$)" "$work/text"; check "the page describes $command" $?
 done
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

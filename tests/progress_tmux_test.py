@@ -10,13 +10,12 @@ Usage: progress_tmux_test.py PLUGIN_HOST MODULE TEST_PROGRAM
 (TEST_PROGRAM is a test binary, which runs as the program in a child mode.)
 """
 import os
-import shutil
 import sys
-import tempfile
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmux_support import Pane, check, failures, wait_for  # noqa: E402
+from tmux_support import check, in_pane, running, wait_for  # noqa: E402
 
 HOST, MODULE, PROGRAM = (os.path.abspath(p) for p in sys.argv[1:4])
 ADVICE = "Ctrl-C stops it"
@@ -57,66 +56,46 @@ def status_line(pane):
     return [line for line in pane.screen().splitlines() if ADVICE in line]
 
 
-def gone(pid):
-    """Whether the process has ended (a zombie has)."""
-    try:
-        with open("/proc/%d/stat" % pid) as file:
-            return file.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
-    except (OSError, IndexError):
-        return True
-
-
-def main():
-    if shutil.which("tmux") is None:
-        print("FAILED: tmux is not installed")
-        return 1
-    directory = tempfile.mkdtemp(prefix="ep-progress-")
+def progress(pane, module):
+    directory = pane.directory
     work = os.path.join(directory, "work")
     os.mkdir(work)
-    module = os.path.join(directory, os.path.basename(MODULE))
-    shutil.copy(MODULE, module)
     with open(os.path.join(directory, "input.sql"), "w") as file:
         file.write("select 1;\n")
-    pane = Pane(directory, "progress", columns=250)
-    try:
-        # 1. The status line counts the seconds and goes with the run.
-        settings(module, work, "\"%s\" --child pause 3000 -i \"%%f\"" % PROGRAM)
-        start(pane, module)
-        check(wait_for(lambda: any("(1 s)" in l for l in status_line(pane)), 5),
-              "no status line with (1 s): %r" % pane.screen())
-        lines = status_line(pane)
-        check(any(l.startswith("Running: \"%s\" --child pause 3000 -i \"" % PROGRAM)
-                  for l in lines), "the status line does not show the command: %r" % lines)
-        check(wait_for(lambda: any("(2 s)" in l for l in status_line(pane)), 5),
-              "no status line with (2 s): %r" % pane.screen())
-        code, out = finish(pane)
-        check(code == "0" and out == b"slept", "the run did not replace the text: %s %r"
-              % (code, out))
-        check(status_line(pane) == [], "a status line stayed: %r" % pane.screen())
-        check(os.listdir(work) == [], "left behind: %r" % os.listdir(work))
 
-        # 2. Ctrl-C ends the run and the program with the process it started.
-        ids = os.path.join(directory, "tree.txt")
-        settings(module, work, "\"%s\" --child tree 20000 \"%s\"" % (PROGRAM, ids))
-        start(pane, module)
-        check(wait_for(lambda: any("(1 s)" in l for l in status_line(pane)), 5),
-              "no status line before Ctrl-C: %r" % pane.screen())
-        pane.keys("C-c")
-        code, out = finish(pane)
-        check(code == "130", "plugin-host exited with %s, not 130" % code)
-        check(out == b"", "text written after Ctrl-C: %r" % out)
-        check(status_line(pane) == [], "a status line stayed after Ctrl-C: %r" % pane.screen())
-        check(os.listdir(work) == [], "left behind after Ctrl-C: %r" % os.listdir(work))
-        with open(ids) as file:
-            pids = [int(p) for p in file.read().split()]
-        check(len(pids) == 2 and wait_for(lambda: all(gone(p) for p in pids), 3),
-              "the program or its child still runs: %r" % pids)
-    finally:
-        pane.close()
-    shutil.rmtree(directory, ignore_errors=True)
-    print("failed checks: %d" % len(failures))
-    return 1 if failures else 0
+    # 1. The status line counts the seconds and goes with the run.
+    settings(module, work, "\"%s\" --child pause 3000 -i \"%%f\"" % PROGRAM)
+    start(pane, module)
+    check(wait_for(lambda: any("(1 s)" in l for l in status_line(pane)), 5),
+          "no status line with (1 s): %r" % pane.screen())
+    lines = status_line(pane)
+    check(any(l.startswith("Running: \"%s\" --child pause 3000 -i \"" % PROGRAM)
+              for l in lines), "the status line does not show the command: %r" % lines)
+    check(wait_for(lambda: any("(2 s)" in l for l in status_line(pane)), 5),
+          "no status line with (2 s): %r" % pane.screen())
+    code, out = finish(pane)
+    check(code == "0" and out == b"slept", "the run did not replace the text: %s %r"
+          % (code, out))
+    check(status_line(pane) == [], "a status line stayed: %r" % pane.screen())
+    check(os.listdir(work) == [], "left behind: %r" % os.listdir(work))
+
+    # 2. Ctrl-C ends the run and the program with the process it started.
+    ids = os.path.join(directory, "tree.txt")
+    settings(module, work, "\"%s\" --child tree 20000 \"%s\"" % (PROGRAM, ids))
+    start(pane, module)
+    check(wait_for(lambda: any("(1 s)" in l for l in status_line(pane)), 5),
+          "no status line before Ctrl-C: %r" % pane.screen())
+    pane.keys("C-c")
+    code, out = finish(pane)
+    check(code == "130", "plugin-host exited with %s, not 130" % code)
+    check(out == b"", "text written after Ctrl-C: %r" % out)
+    check(status_line(pane) == [], "a status line stayed after Ctrl-C: %r" % pane.screen())
+    check(os.listdir(work) == [], "left behind after Ctrl-C: %r" % os.listdir(work))
+    with open(ids) as file:
+        pids = [int(p) for p in file.read().split()]
+    check(len(pids) == 2 and wait_for(lambda: not any(running(p) for p in pids), 3),
+          "the program or its child still runs: %r" % pids)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(in_pane(progress, MODULE, "progress", columns=250))

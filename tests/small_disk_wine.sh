@@ -1,30 +1,33 @@
 #!/bin/bash
-# Runs the output-limit cases of run_test under Wine on a small disk of
-# their own: a 48 MB tmpfs (this needs root), named to the test by its Z:
-# path in EP_TMPFS. A program that writes without end must be ended long
-# before it fills. The tmpfs is unmounted on every way out.
+# Runs cases of a test program under Wine on a small disk of their own: a
+# tmpfs of SIZE (this needs root), named to the test by its Z: path in the
+# environment variable VARIABLE. The cases fill it, or must be ended long
+# before they do. The tmpfs is unmounted on every way out. The COUNT cases
+# the gtest FILTER selects must all have run and passed: none skipped, none
+# filtered away.
 #
-# usage: small_disk_wine.sh LOADER RUN_TEST_EXE
-set -euo pipefail
-loader=$1
-program=$2
+# usage: small_disk_wine.sh SIZE VARIABLE FILTER COUNT LOADER TEST_EXE
+set -uo pipefail
+size=$1
+variable=$2
+filter=$3
+count=$4
+loader=$5
+program=$6
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 # shellcheck source=scripts/wine.sh
 . "$(dirname "$0")/../scripts/wine.sh"
 
-dir=$(mktemp -d /tmp/ep-small-disk-XXXXXX)
-cleanup() {
-    umount -l "$dir" 2>/dev/null || true
-    rmdir "$dir"
-}
-trap cleanup EXIT
-if ! mount -t tmpfs -o size=48m tmpfs "$dir"; then
-    echo "cannot mount a tmpfs on $dir (this test needs root)" >&2
-    exit 1
+work_folder
+small_disk "$work/disk" "$size"
+check "a tmpfs of $size mounted on $work/disk (this needs root)" $?
+if [ "$failures" -eq 0 ]; then
+    export "$variable=$(windows_path "$work/disk")"
+    "$loader" "$program" --gtest_filter="$filter" >"$work/out" 2>&1
+    check "$filter: exit 0" "$(status_is 0 $?)"
+    cat "$work/out"
+    grep -qE "PASSED  \] $count tests?\." "$work/out"; check "$filter: $count passed" $?
+    ! grep -q SKIPPED "$work/out"; check "$filter: none skipped" $?
 fi
-export EP_TMPFS
-EP_TMPFS=$(windows_path "$dir")
-status=0
-out=$("$loader" "$program" --gtest_filter='RunOnSmallDisk.*' 2>&1) || status=$?
-echo "$out"
-# The cases must have run, not been skipped or filtered away.
-grep -q 'PASSED  \] 2 tests' <<<"$out" && ! grep -q SKIPPED <<<"$out" && [ "$status" -eq 0 ]
+finish

@@ -1,26 +1,52 @@
-"""Driving programs in a real terminal for the tests: an interactive bash in
-a tmux pane on a private server, keys in with send-keys, the screen back with
-capture-pane. Each check that fails is printed and counted."""
+"""What the Python tests share: checks that are counted, each failure printed
+on a line of its own, and the count at the end; waiting for a condition;
+whether a process still runs; and driving programs in a real terminal: an
+interactive bash in a tmux pane on a private server, keys in with send-keys,
+the screen back with capture-pane."""
 import os
+import shutil
 import subprocess
+import tempfile
 import time
 
 failures = []
+passes = 0
 
 
 def check(condition, message):
-    if not condition:
+    global passes
+    if condition:
+        passes += 1
+    else:
         failures.append(message)
-        print("FAILED:", message)
+        print("FAIL:", message)
 
 
-def wait_for(predicate, seconds=10.0):
+def summary():
+    """Prints the counts; returns the exit status, 1 when a check failed or
+    none was made."""
+    print("%d passed, %d failed" % (passes, len(failures)))
+    return 1 if failures or passes == 0 else 0
+
+
+def wait_for(predicate, seconds=10.0, interval=0.1):
     deadline = time.time() + seconds
     while time.time() < deadline:
         if predicate():
             return True
-        time.sleep(0.1)
+        time.sleep(interval)
     return False
+
+
+def running(pid):
+    """Whether the process runs: neither gone nor a zombie (a zombie counts
+    as ended: the first process of this machine may not reap)."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            state = stat.read().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return False
+    return state not in ("Z", "X")
 
 
 class Pane:
@@ -50,3 +76,22 @@ class Pane:
 
     def close(self):
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
+
+
+def in_pane(test, module, name, pane_class=Pane, **size):
+    """Runs test(pane, module_copy) in a pane of its own, whose directory is
+    a private folder holding a copy of `module`; the folder goes afterwards.
+    Returns the exit status: 1 without tmux or when a check failed."""
+    if shutil.which("tmux") is None:
+        print("FAIL: tmux is not installed")
+        return 1
+    directory = tempfile.mkdtemp(prefix="ep-%s-" % name)
+    copy = os.path.join(directory, os.path.basename(module))
+    shutil.copy(module, copy)
+    pane = pane_class(directory, name, **size)
+    try:
+        test(pane, copy)
+    finally:
+        pane.close()
+        shutil.rmtree(directory, ignore_errors=True)
+    return summary()
