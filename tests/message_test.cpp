@@ -64,14 +64,8 @@ int ShowIn(Where where, int tty, int control, const char* text) {
     char moved;
     if (where == Where::SentToBackground && read(control, &moved, 1) == 1)
         tcsetpgrp(tty, getpgrp());
-    int status = 0;
-    waitpid(job, &status, WUNTRACED);
-    if (WIFSTOPPED(status)) {
-        kill(job, SIGKILL);
-        waitpid(job, nullptr, 0);
-        return STOPPED;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : OTHER;
+    int ending = WaitForJob(job);
+    return ending == SESSION_STOPPED ? STOPPED : ending == SESSION_FAILED ? OTHER : ending;
 }
 
 struct Shown {

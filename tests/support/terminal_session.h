@@ -5,6 +5,8 @@
 // back from the master side.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
@@ -37,3 +39,8 @@ void LeadSessionOn(int tty, const char* lang);
 // the screen so far.
 void ReadScreen(int master, int milliseconds, std::string& screen,
                 const std::function<void(const std::string& screen)>& seen = nullptr);
+
+// Waits for a job's process to end or to stop; a stopped one is killed and
+// reaped. Its exit code, SESSION_STOPPED when it stopped, SESSION_FAILED when
+// a signal ended it.
+int WaitForJob(pid_t job);

@@ -33,17 +33,21 @@ int Lead(int tty, const std::function<int(int)>& host) {
     tcsetpgrp(tty, child);
     if (write(go[1], "g", 1) != 1)
         return SESSION_FAILED;
+    return WaitForJob(child);
+}
+
+} // namespace
+
+int WaitForJob(pid_t job) {
     int status = 0;
-    waitpid(child, &status, WUNTRACED);
+    waitpid(job, &status, WUNTRACED);
     if (WIFSTOPPED(status)) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        kill(job, SIGKILL);
+        waitpid(job, nullptr, 0);
         return SESSION_STOPPED;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : SESSION_FAILED;
 }
-
-} // namespace
 
 void LeadSessionOn(int tty, const char* lang) {
     setsid();
