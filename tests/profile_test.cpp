@@ -178,20 +178,31 @@ void RunReadCases(const ReadCase* cases, size_t count) {
 } // namespace
 
 // The tables of reads, each a test named by what it shows.
-struct ReadTable {
-    const char* name;
-    const ReadCase* cases;
-    size_t count;
+class ReadTable {
+  public:
+    ReadTable(const char* name, const ReadCase* cases, size_t count)
+        : name_(name), cases_(cases), count_(count) {}
+    std::string Name() const {
+        return name_;
+    }
+    void Run() const {
+        RunReadCases(cases_, count_);
+    }
+
+  private:
+    const char* name_;
+    const ReadCase* cases_;
+    size_t count_;
 };
 
 template <size_t N> ReadTable Table(const char* name, const ReadCase (&cases)[N]) {
-    return {name, cases, N};
+    return ReadTable(name, cases, N);
 }
 
 class ProfileReadTable : public testing::TestWithParam<ReadTable> {};
 
 TEST_P(ProfileReadTable, GivesWhatWindowsGives) {
-    RunReadCases(GetParam().cases, GetParam().count);
+    GetParam().Run();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -202,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Table("ValuesLoseSurroundingBlanksAndOnePairOfQuotes", ReadValues),
                     Table("ValueIsCutToCapacityMinusOne", ReadCapacity),
                     Table("DefaultIsGivenForMissingFileSectionOrKey", ReadDefaults)),
-    [](const testing::TestParamInfo<ReadTable>& table) { return std::string(table.param.name); });
+    [](const testing::TestParamInfo<ReadTable>& table) { return table.param.Name(); });
 
 TEST(ProfileRead, IntegersAreReadUpToTheirFirstNonDigit) {
     ForEachCase("int.ini", IntCases, sizeof IntCases / sizeof IntCases[0],
