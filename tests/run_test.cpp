@@ -672,7 +672,7 @@ TEST_F(Run, OutputNamesTakenAreSkippedAndLeftAlone) {
         GTEST_SKIP() << "taking every temporary name takes too long here";
     TempDir squatted("ep-names", work);
     kept.insert(squatted.Path().substr(work.size() + 1));
-    const std::string dir = squatted.Path();
+    const std::string& dir = squatted.Path();
     // Free: two input names, the first of them with a taken capture name.
     TakeNames(dir, "", {0x1234, 0x5678});
     TakeNames(dir, ".sql", {0x5678});
