@@ -1,13 +1,4 @@
-# Cross build with mingw-w64 for i686 Windows; tests run under Wine. The POSIX
-# threading variant gives std::mutex and std::thread (GoogleTest needs them);
-# its runtime is linked statically like the rest.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Cross build for 32-bit Windows (cmake/toolchain-mingw-w64.cmake).
+set(ep_mingw_processor i686)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-w64.cmake)
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -105,11 +105,6 @@ bool PrepareRewrite(InPlaceFile& file, const std::string& text, std::string& err
     return true;
 }
 
-bool Rewrite(int fd, const std::string& text) {
-    return lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, text.data(), text.size()) &&
-           ftruncate(fd, (off_t)text.size()) == 0 && fsync(fd) == 0;
-}
-
 } // namespace
 
 int OpenInPlace(const std::string& path, InPlaceFile& file, std::string& error) {
@@ -158,34 +153,19 @@ bool PrepareReplacement(InPlaceFile& file, const std::string& text, std::string&
     return PrepareRewrite(file, text, error);
 }
 
-bool CommitReplacement(InPlaceFile& file, const std::string& text, const std::string& original,
-                       std::string& error) {
-    if (!file.rewrite) {
-        if (rename(file.sibling.c_str(), file.target.c_str()) != 0) {
-            error = Reason("cannot replace", file.path) + "; it was left as it was";
-            AbandonReplacement(file);
-            return false;
-        }
-        file.sibling.clear();
-        SyncDirectory(file.target.c_str());
-        return true;
+bool MoveCopyOver(InPlaceFile& file, std::string& error) {
+    if (rename(file.sibling.c_str(), file.target.c_str()) != 0) {
+        error = Reason("cannot replace", file.path);
+        return false;
     }
-    bool ok = Rewrite(file.descriptor, text);
-    if (!ok) {
-        error = Reason("cannot rewrite", file.path);
-        error += Rewrite(file.descriptor, original) ? "; its text was put back as it was"
-                                                    : "; its text may be damaged";
-    }
-    close(file.descriptor);
-    file.descriptor = -1;
-    return ok;
+    SyncDirectory(file.target.c_str());
+    return true;
 }
 
-void AbandonReplacement(InPlaceFile& file) {
-    if (!file.sibling.empty())
-        unlink(file.sibling.c_str());
-    file.sibling.clear();
-    if (file.descriptor >= 0)
-        close(file.descriptor);
-    file.descriptor = -1;
+bool CutAndFlush(int fd, size_t size) {
+    return ftruncate(fd, (off_t)size) == 0 && fsync(fd) == 0;
+}
+
+void RemoveFile(const std::string& path) {
+    unlink(path.c_str());
 }

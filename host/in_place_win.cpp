@@ -24,11 +24,6 @@ std::string SystemReason(const std::string& what, const std::string& path) {
     return what + " '" + path + "' (error " + std::to_string(GetLastError()) + ")";
 }
 
-bool Rewrite(int fd, const std::string& text) {
-    return _lseeki64(fd, 0, SEEK_SET) == 0 && WriteAll(fd, text.data(), text.size()) &&
-           _chsize_s(fd, (__int64)text.size()) == 0 && _commit(fd) == 0;
-}
-
 } // namespace
 
 int OpenInPlace(const std::string& path, InPlaceFile& file, std::string& error) {
@@ -82,34 +77,18 @@ bool PrepareReplacement(InPlaceFile& file, const std::string& text, std::string&
     return ok;
 }
 
-bool CommitReplacement(InPlaceFile& file, const std::string& text, const std::string& original,
-                       std::string& error) {
-    if (!file.rewrite) {
-        if (!MoveFileExA(file.sibling.c_str(), file.target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            error = SystemReason("cannot replace", file.path) + "; it was left as it was";
-            AbandonReplacement(file);
-            return false;
-        }
-        file.sibling.clear();
-        return true;
-    }
-    bool ok = Rewrite(file.descriptor, text);
-    if (!ok) {
-        error = Reason("cannot rewrite", file.path);
-        error += Rewrite(file.descriptor, original) ? "; its text was put back as it was"
-                                                    : "; its text may be damaged";
-    }
-    _close(file.descriptor);
-    file.descriptor = -1;
-    return ok;
+bool MoveCopyOver(InPlaceFile& file, std::string& error) {
+    bool moved = MoveFileExA(file.sibling.c_str(), file.target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!moved)
+        error = SystemReason("cannot replace", file.path);
+    return moved;
 }
 
-void AbandonReplacement(InPlaceFile& file) {
-    if (!file.sibling.empty())
-        DeleteFileA(file.sibling.c_str());
-    file.sibling.clear();
-    if (file.descriptor >= 0)
-        _close(file.descriptor);
-    file.descriptor = -1;
+bool CutAndFlush(int fd, size_t size) {
+    return _chsize_s(fd, (__int64)size) == 0 && _commit(fd) == 0;
+}
+
+void RemoveFile(const std::string& path) {
+    DeleteFileA(path.c_str());
 }

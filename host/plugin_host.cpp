@@ -265,6 +265,15 @@ int PassThrough(int fd) {
     return ExitUsage;
 }
 
+// Reads at most LargestText bytes of the text to run over; on a read error
+// says so, naming where it came from.
+ReadOutcome ReadText(int fd, const std::string& name, std::string& text) {
+    ReadOutcome outcome = ReadBounded(fd, LargestText, text);
+    if (outcome == READ_FAILED)
+        Say("cannot read " + name + ": " + ErrnoText(errno));
+    return outcome;
+}
+
 int RunToOutput(const Options& options) {
     bool fromFile = !options.files.empty() && options.files[0] != "-";
     std::string name = fromFile ? "'" + options.files[0] + "'" : "standard input";
@@ -275,14 +284,11 @@ int RunToOutput(const Options& options) {
         return ExitUsage;
     }
     std::string text;
-    ReadOutcome outcome = ReadBounded(fd, LargestText, text);
-    int readError = errno;
+    ReadOutcome outcome = ReadText(fd, name, text);
     int status = ExitUsage;
-    if (outcome == READ_FAILED)
-        Say("cannot read " + name + ": " + ErrnoText(readError));
-    else if (outcome == READ_TOO_LONG)
+    if (outcome == READ_TOO_LONG)
         status = PassThrough(fd);
-    else
+    else if (outcome == READ_WHOLE)
         status = RunOverText(options, text);
     if (fromFile)
         CloseDescriptor(fd);
@@ -321,13 +327,10 @@ int RunOnFile(const Options& options, const std::string& path) {
         return ExitUsage;
     }
     std::string text;
-    ReadOutcome outcome = ReadBounded(fd, LargestText, text);
-    int readError = errno;
+    ReadOutcome outcome = ReadText(fd, "'" + path + "'", text);
     CloseDescriptor(fd);
-    if (outcome == READ_FAILED) {
-        Say("cannot read '" + path + "': " + ErrnoText(readError));
+    if (outcome == READ_FAILED)
         return ExitUsage;
-    }
     std::string refusal = outcome == READ_TOO_LONG ? std::string(TooLong) : Refusal(text);
     if (!refusal.empty()) {
         Say("'" + path + "': " + refusal + "; nothing was run and it was left as it was");

@@ -131,3 +131,17 @@ bool CommitReplacement(InPlaceFile& file, const std::string& text, const std::st
 
 // Removes the copy and closes what is open, without touching the target.
 void AbandonReplacement(InPlaceFile& file);
+
+// The per-platform steps the two above are made of (in_place_*.cpp); the two
+// themselves are the same everywhere (in_place.cpp).
+
+// Moves the copy over the target in one step and makes the move durable;
+// false with "cannot replace '<path>'" and the system's reason in error.
+bool MoveCopyOver(InPlaceFile& file, std::string& error);
+
+// Cuts an open file to size bytes and flushes it to the disk; false with
+// errno set when either step fails.
+bool CutAndFlush(int fd, size_t size);
+
+// Deletes a file, ignoring failure.
+void RemoveFile(const std::string& path);

@@ -55,6 +55,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 #include "support/test_system.h"
 
@@ -63,6 +64,8 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include "support/posix_process.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -357,24 +360,11 @@ static void MarkTerm(int number) {
 
 // Starts a child (its id in *child) that runs body, which starts a child
 // of its own and writes that one's id to report; returns that id, or -1.
-static pid_t StartReporting(void (*body)(int report, long milliseconds), long milliseconds,
-                            pid_t* child) {
-    int ends[2];
-    if (pipe(ends) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(ends[0]);
-        body(ends[1], milliseconds);
-        _exit(0);
-    }
-    close(ends[1]);
-    *child = pid;
-    pid_t reported = -1;
-    if (pid < 0 || read(ends[0], &reported, sizeof reported) != (ssize_t)sizeof reported)
-        reported = -1;
-    close(ends[0]);
-    return reported;
+static pid_t StartReporter(void (*body)(int report, long milliseconds), long milliseconds,
+                           pid_t* child) {
+    std::vector<pid_t> reported;
+    *child = StartReporting([=](int report) { body(report, milliseconds); }, 1, &reported);
+    return *child > 0 && reported[0] > 0 ? reported[0] : -1;
 }
 
 static int EscapeData = -1;
@@ -385,8 +375,7 @@ static void GroupOfItsOwn(int report, long milliseconds) {
     pid_t writer = fork();
     if (writer == 0)
         WriteForever(EscapeData);
-    if (write(report, &writer, sizeof writer) != (ssize_t)sizeof writer)
-        _exit(3);
+    Report(report, writer);
     Linger(milliseconds);
 }
 
@@ -399,8 +388,7 @@ static void LeaveAnOrphan(int report, long milliseconds) {
         Linger(milliseconds);
         _exit(0);
     }
-    if (write(report, &orphan, sizeof orphan) != (ssize_t)sizeof orphan)
-        _exit(3);
+    Report(report, orphan);
 }
 
 static int StartEscapes(long milliseconds, const char* file, bool orphan) {
@@ -417,7 +405,7 @@ static int StartEscapes(long milliseconds, const char* file, bool orphan) {
         _exit(0);
     }
     pid_t group = -1;
-    pid_t writer = StartReporting(GroupOfItsOwn, milliseconds, &group);
+    pid_t writer = StartReporter(GroupOfItsOwn, milliseconds, &group);
     pid_t stays = fork();
     if (stays == 0) {
         Linger(milliseconds);
@@ -427,7 +415,7 @@ static int StartEscapes(long milliseconds, const char* file, bool orphan) {
                       std::to_string(writer) + " " + std::to_string(stays);
     if (orphan) {
         pid_t parent = -1;
-        pid_t left = StartReporting(LeaveAnOrphan, milliseconds, &parent);
+        pid_t left = StartReporter(LeaveAnOrphan, milliseconds, &parent);
         if (parent > 0)
             waitpid(parent, nullptr, 0);
         ids += " " + std::to_string(left);

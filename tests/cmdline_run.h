@@ -44,7 +44,10 @@ struct Capture {
     }
 };
 
-inline BOOL Start(const std::string& line, HANDLE output, PROCESS_INFORMATION* process) {
+// Starts the line with the given creation flags and environment block
+// (NULL: the host's own); its standard output goes to output.
+inline BOOL StartWith(const std::string& line, HANDLE output, DWORD flags,
+                      PROCESS_INFORMATION* process, const char* environment = NULL) {
     std::vector<char> text(line.begin(), line.end());
     text.push_back('\0');
     STARTUPINFOA startup;
@@ -52,8 +55,23 @@ inline BOOL Start(const std::string& line, HANDLE output, PROCESS_INFORMATION* p
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output;
-    return CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS, NULL, NULL,
+    return CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, flags, (LPVOID)environment, NULL,
                           &startup, process);
+}
+
+inline BOOL Start(const std::string& line, HANDLE output, PROCESS_INFORMATION* process) {
+    return StartWith(line, output, NORMAL_PRIORITY_CLASS, process);
+}
+
+// Waits for a started process to end and closes its handles; its exit code
+// ((DWORD)-2 when that cannot be read).
+inline DWORD WaitAndClose(PROCESS_INFORMATION& process) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = (DWORD)-2;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
 }
 
 // Runs the line to its end: its standard output, or "not started: <error>".
@@ -62,9 +80,7 @@ inline std::string RunCaptured(const std::string& line) {
     PROCESS_INFORMATION process;
     if (!Start(line, capture.handle, &process))
         return "not started: " + std::to_string(GetLastError());
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    WaitAndClose(process);
     return capture.Read();
 }
 

@@ -88,9 +88,16 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 const char Settings[] = "; kept as written\r\n[Path]\r\nWorkingDirectory=C:\\work dir\r\n"
                         "CommandLine=pre.exe -i \"%f\"\r\n\r\n[Other]\nKey = \"quoted\"\n";
 
-TEST(SettingsDialog, ShowsTheFileValuesBeforeAnyInstallAndCancelLeavesTheFile) {
+// Each test with a copy of the module of its own, loaded.
+class SettingsDialog : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(copy.Load());
+    }
     ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+};
+
+TEST_F(SettingsDialog, ShowsTheFileValuesBeforeAnyInstallAndCancelLeavesTheFile) {
     WriteFile(copy.settings, Settings);
     Plan plan;
     plan.working = "not saved";
@@ -100,9 +107,7 @@ TEST(SettingsDialog, ShowsTheFileValuesBeforeAnyInstallAndCancelLeavesTheFile) {
     EXPECT_EQ(ReadFile(copy.settings), Settings);
 }
 
-TEST(SettingsDialog, OkWithBothFieldsEmptyWritesBothKeysEmpty) {
-    ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+TEST_F(SettingsDialog, OkWithBothFieldsEmptyWritesBothKeysEmpty) {
     WriteFile(copy.settings, Settings);
     Plan plan;
     plan.working = "";
@@ -114,9 +119,7 @@ TEST(SettingsDialog, OkWithBothFieldsEmptyWritesBothKeysEmpty) {
         << saved;
 }
 
-TEST(SettingsDialog, ThreeHundredTypedCharactersStoreTheFirst259) {
-    ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+TEST_F(SettingsDialog, ThreeHundredTypedCharactersStoreTheFirst259) {
     Plan plan;
     plan.working = "";
     plan.typed = 300;
@@ -131,9 +134,7 @@ TEST(SettingsDialog, ThreeHundredTypedCharactersStoreTheFirst259) {
 
 // Reading a profile value strips one pair of quotes around it, so a
 // template quoted from end to end must come back whole after a save.
-TEST(SettingsDialog, CommandLineQuotedFromEndToEndSurvivesSaveAndReopen) {
-    ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+TEST_F(SettingsDialog, CommandLineQuotedFromEndToEndSurvivesSaveAndReopen) {
     const char* command = "\"C:\\Tools\\pp.exe\" \"%f\"";
     Plan save;
     save.working = "";
@@ -162,9 +163,7 @@ std::string CanonicalWith(const char* command) {
     return text;
 }
 
-TEST(SettingsDialog, OkChangesOnlyTheCommandLineAndLeavesNoCopyBehind) {
-    ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+TEST_F(SettingsDialog, OkChangesOnlyTheCommandLineAndLeavesNoCopyBehind) {
     WriteFile(copy.settings, Canonical);
     Plan plan;
     plan.command = "new -o %f";
@@ -185,9 +184,7 @@ std::string Utf16(const std::string& ascii) {
     return bytes;
 }
 
-TEST(SettingsDialog, Utf16SettingsFileShowsItsValuesAndStaysUtf16) {
-    ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+TEST_F(SettingsDialog, Utf16SettingsFileShowsItsValuesAndStaysUtf16) {
     WriteFile(copy.settings, Utf16(Canonical));
     Plan plan;
     plan.command = "new -o %f";
@@ -231,9 +228,7 @@ LRESULT CALLBACK CloseBoxes(int code, WPARAM wParam, LPARAM lParam) {
 
 // A read-only settings file is not written, the save fails without a word,
 // and the run uses the values as the user entered them.
-TEST(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
-    ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+TEST_F(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
     WriteFile(copy.settings, Canonical);
     ASSERT_TRUE(SetFileAttributesA(copy.settings.c_str(), FILE_ATTRIBUTE_READONLY));
     auto onInstall = copy.plugin.onInstall;
@@ -282,9 +277,7 @@ void Age(const std::string& path, int seconds) {
 // A copy left beside the file more than a minute ago is from a save cut
 // short and is taken over; a younger one is another save's, and this save
 // gives way to it.
-TEST(SettingsDialog, LeftOverCopyIsTakenOverAndAYoungOneIsNot) {
-    ModuleCopy copy;
-    ASSERT_TRUE(copy.Load());
+TEST_F(SettingsDialog, LeftOverCopyIsTakenOverAndAYoungOneIsNot) {
     std::string sibling = copy.settings + ".new";
     WriteFile(copy.settings, Canonical);
     WriteFile(sibling, "[Path]\r\nCommandLine=another save\r\n");

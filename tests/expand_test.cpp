@@ -72,22 +72,21 @@ TEST_F(Expand, NeverLongerThan259Characters) {
     EXPECT_FALSE(ok);
 }
 
-TEST(SettingsPath, LastDotCountsEvenInDirectoryNames) {
+// The settings path derived from a module path; "<none>" when none is.
+std::string SettingsPathFor(const char* module) {
     char path[PATH_ARRAY];
-    ASSERT_TRUE(DeriveSettingsPath("C:\\Host\\Plugins\\plugin.dll", path));
-    EXPECT_STREQ(path, "C:\\Host\\Plugins\\plugin.ini");
-    ASSERT_TRUE(DeriveSettingsPath("/opt/my.tools/plugin", path));
-    EXPECT_STREQ(path, "/opt/my.ini");
-    ASSERT_TRUE(DeriveSettingsPath("/usr/lib/a.b.so", path));
-    EXPECT_STREQ(path, "/usr/lib/a.b.ini");
+    return DeriveSettingsPath(module, path) ? std::string(path) : "<none>";
+}
+
+TEST(SettingsPath, LastDotCountsEvenInDirectoryNames) {
+    EXPECT_EQ(SettingsPathFor("C:\\Host\\Plugins\\plugin.dll"), "C:\\Host\\Plugins\\plugin.ini");
+    EXPECT_EQ(SettingsPathFor("/opt/my.tools/plugin"), "/opt/my.ini");
+    EXPECT_EQ(SettingsPathFor("/usr/lib/a.b.so"), "/usr/lib/a.b.ini");
 }
 
 TEST(SettingsPath, ModuleFileIsNeverTheSettingsFile) {
-    char path[PATH_ARRAY];
-    ASSERT_TRUE(DeriveSettingsPath("/opt/tools/plugin", path));
-    EXPECT_STREQ(path, "/opt/tools/plugin.ini");
-    ASSERT_TRUE(DeriveSettingsPath("/opt/tools/plugin.INI", path));
-    EXPECT_STREQ(path, "/opt/tools/plugin.INI.ini");
+    EXPECT_EQ(SettingsPathFor("/opt/tools/plugin"), "/opt/tools/plugin.ini");
+    EXPECT_EQ(SettingsPathFor("/opt/tools/plugin.INI"), "/opt/tools/plugin.INI.ini");
 }
 
 TEST(SettingsPath, TooLongForTheArrayGivesNoPath) {

@@ -10,6 +10,8 @@
 #include <string>
 
 #ifndef _WIN32
+#include "support/posix_process.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -24,17 +26,6 @@
 
 #include <functional>
 #include <vector>
-
-// The descriptors this process has open.
-static int OpenDescriptors() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dir != nullptr && readdir(dir) != nullptr)
-        count++;
-    if (dir != nullptr)
-        closedir(dir);
-    return count;
-}
 #endif
 
 // A new, empty file in the temporary directory, removed at the end.
@@ -110,14 +101,14 @@ TEST(Files, CreateAlwaysCreatesAMissingFileAndKeepsAnEmptyOneEmpty) {
 TEST(Files, CloseHandleClosesTheFileOnceAndRefusesOtherValues) {
     TempFile temp;
 #ifndef _WIN32
-    int before = OpenDescriptors();
+    int before = CountOpenDescriptors();
 #endif
     HANDLE file = CreateAlways(temp.path);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(WriteText(file, "abc"));
     EXPECT_TRUE(CloseHandle(file));
 #ifndef _WIN32
-    EXPECT_EQ(OpenDescriptors(), before) << "the descriptor was not closed";
+    EXPECT_EQ(CountOpenDescriptors(), before) << "the descriptor was not closed";
 #endif
     SetLastError(0);
     // The second close is the point: it must be refused.
@@ -184,24 +175,6 @@ TEST(Files, FailuresGiveTheWindowsErrorCodes) {
 }
 
 #ifndef _WIN32
-
-// Runs body in a child process and gives its exit status; -1 when the child
-// had not ended after ten seconds: it was waiting, and is killed.
-static int InChildWithoutWaiting(const std::function<int()>& body) {
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    for (int i = 0; pid > 0 && i < 1000; i++) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-        struct timespec pause = {0, 10000000L}; // 10 ms
-        nanosleep(&pause, nullptr);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
 
 // Opening path with each access and disposition that may open an existing
 // file is refused with ERROR_ACCESS_DENIED: the failing case's number, or 0.

@@ -6,15 +6,15 @@
 // the master side and presses Enter once the box is drawn.
 #include <windows.h>
 
+#include "support/terminal_session.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -64,14 +64,8 @@ int ShowIn(Where where, int tty, int control, const char* text) {
     char moved;
     if (where == Where::SentToBackground && read(control, &moved, 1) == 1)
         tcsetpgrp(tty, getpgrp());
-    int status = 0;
-    waitpid(job, &status, WUNTRACED);
-    if (WIFSTOPPED(status)) {
-        kill(job, SIGKILL);
-        waitpid(job, nullptr, 0);
-        return STOPPED;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : OTHER;
+    int ending = WaitForJob(job);
+    return ending == SESSION_STOPPED ? STOPPED : ending == SESSION_FAILED ? OTHER : ending;
 }
 
 struct Shown {
@@ -92,12 +86,7 @@ Shown Show(Where where, const std::string& text, int columns, const char* lang) 
     pid_t leader = fork();
     if (leader == 0) {
         close(master);
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        dup2(slave, STDERR_FILENO);
-        setenv("LANG", lang, 1);
-        unsetenv("LC_ALL");
-        unsetenv("LC_CTYPE");
+        LeadSessionOn(slave, lang);
         int ending = ShowIn(where, slave, control[0], text.c_str());
         _exit(write(report[1], &ending, sizeof ending) == (ssize_t)sizeof ending ? 0 : 1);
     }
@@ -106,26 +95,18 @@ Shown Show(Where where, const std::string& text, int columns, const char* lang) 
     close(control[0]);
     Shown shown = {"", OTHER};
     bool answered = false;
-    char buffer[4096];
-    for (;;) {
-        struct pollfd watch = {master, POLLIN, 0};
-        if (poll(&watch, 1, 10000) != 1)
-            break; // the test's timeout is the only limit; this keeps it from hanging
-        ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0)
-            break; // every process of the session has closed the terminal
-        shown.screen.append(buffer, (size_t)n);
+    ReadScreen(master, 10000, shown.screen, [&](const std::string& screen) {
         // The box is drawn once its last rule follows the button.
-        size_t button = shown.screen.find("press Enter");
+        size_t button = screen.find("press Enter");
         if (!answered && button != std::string::npos &&
-            shown.screen.find("+\r\n", button) != std::string::npos) {
+            screen.find("+\r\n", button) != std::string::npos) {
             answered = true;
             if (where == Where::SentToBackground)
                 EXPECT_EQ(1, write(control[1], "m", 1));
             else
                 EXPECT_EQ(1, write(master, "\r", 1));
         }
-    }
+    });
     EXPECT_EQ((ssize_t)sizeof shown.ending, read(report[0], &shown.ending, sizeof shown.ending));
     waitpid(leader, nullptr, 0);
     close(master);

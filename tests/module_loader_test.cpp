@@ -38,6 +38,29 @@ std::string Beside(const char* name) {
     return self.substr(0, self.find_last_of("/\\") + 1) + name;
 }
 
+// Each test with a new folder of its own, where the module is copied to
+// path, and a module record for what it loads.
+class ModuleLoader : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(dir.Path(), "");
+    }
+    // Copies the module built beside this program to path and loads it from
+    // there.
+    testing::AssertionResult LoadCopy() {
+        if (!CopyFileTo(Beside(ModuleFileName()), path))
+            return testing::AssertionFailure() << "cannot copy the module to " << path;
+        if (!LoadPluginModule(path, module, error))
+            return testing::AssertionFailure() << error;
+        return testing::AssertionSuccess();
+    }
+
+    TempDir dir{"ep-loader"};
+    std::string path = dir.Join(ModuleFileName());
+    PluginModule module;
+    std::string error;
+};
+
 // The version record's lines, in order, with the values every module has.
 void ExpectRecord(const std::string& record) {
     const char* const starts[] = {"FileVersion: 1, 0, 0, 0\n",
@@ -59,14 +82,8 @@ void ExpectRecord(const std::string& record) {
     EXPECT_EQ(at, record.size()) << record;
 }
 
-TEST(ModuleLoader, LoadsTheModuleFindsItsEntriesAndFreesIt) {
-    TempDir dir("ep-loader");
-    ASSERT_NE(dir.Path(), "");
-    std::string path = dir.Join(ModuleFileName());
-    ASSERT_TRUE(CopyFileTo(Beside(ModuleFileName()), path));
-    PluginModule module;
-    std::string error;
-    ASSERT_TRUE(LoadPluginModule(path, module, error)) << error;
+TEST_F(ModuleLoader, LoadsTheModuleFindsItsEntriesAndFreesIt) {
+    ASSERT_TRUE(LoadCopy());
     EXPECT_EQ(module.path, path);
     EXPECT_NE(module.handle, nullptr);
     EXPECT_NE(module.onInstall, nullptr);
@@ -92,12 +109,8 @@ TEST(ModuleLoader, LoadsTheModuleFindsItsEntriesAndFreesIt) {
 #endif
 }
 
-TEST(ModuleLoader, FailuresSayWhyAndLeaveNothingLoaded) {
-    TempDir dir("ep-loader");
-    ASSERT_NE(dir.Path(), "");
-    std::string missing = dir.Join(ModuleFileName());
-    PluginModule module;
-    std::string error;
+TEST_F(ModuleLoader, FailuresSayWhyAndLeaveNothingLoaded) {
+    const std::string& missing = path;
     EXPECT_FALSE(LoadPluginModule(missing, module, error));
     EXPECT_EQ(error.find("cannot load module '" + missing + "'"), 0u) << error;
     EXPECT_EQ(module.handle, nullptr);
@@ -143,9 +156,7 @@ TEST(ModuleLoader, FailuresSayWhyAndLeaveNothingLoaded) {
 // application (error 193), and the message says which plugin-host.exe and
 // which DLL go together. The module's header is made to name the other
 // machine, which is what the loader checks first.
-TEST(ModuleLoader, AModuleOfTheOtherWidthSaysWhichGoTogether) {
-    TempDir dir("ep-loader");
-    ASSERT_NE(dir.Path(), "");
+TEST_F(ModuleLoader, AModuleOfTheOtherWidthSaysWhichGoTogether) {
     std::string bytes;
     ASSERT_TRUE(ReadBytes(Beside(ModuleFileName()), bytes));
     ASSERT_GT(bytes.size(), 0x40u);
@@ -156,10 +167,7 @@ TEST(ModuleLoader, AModuleOfTheOtherWidthSaysWhichGoTogether) {
     uint16_t other = wide ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
     bytes[headers + 4] = (char)(other & 0xFF);
     bytes[headers + 5] = (char)(other >> 8);
-    std::string path = dir.Join(ModuleFileName());
     ASSERT_TRUE(WriteBytes(path, bytes));
-    PluginModule module;
-    std::string error;
     EXPECT_FALSE(LoadPluginModule(path, module, error));
     EXPECT_NE(error.find("(error 193)"), std::string::npos) << error;
     std::string advice = wide ? "it is a 32-bit DLL, and this plugin-host.exe is 64-bit"
@@ -171,14 +179,8 @@ TEST(ModuleLoader, AModuleOfTheOtherWidthSaysWhichGoTogether) {
 // plugin-host gives the module its own MessageBoxA this way: the module's
 // import slot, filled by the loader with user32's function, then holds the
 // replacement, and the module's calls go there.
-TEST(ModuleLoader, ReplaceImportPointsTheModulesImportElsewhere) {
-    TempDir dir("ep-loader");
-    ASSERT_NE(dir.Path(), "");
-    std::string path = dir.Join(ModuleFileName());
-    ASSERT_TRUE(CopyFileTo(Beside(ModuleFileName()), path));
-    PluginModule module;
-    std::string error;
-    ASSERT_TRUE(LoadPluginModule(path, module, error)) << error;
+TEST_F(ModuleLoader, ReplaceImportPointsTheModulesImportElsewhere) {
+    ASSERT_TRUE(LoadCopy());
     void* system =
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "MessageBoxA"));
     ASSERT_NE(system, nullptr);
@@ -197,9 +199,7 @@ TEST(ModuleLoader, ReplaceImportPointsTheModulesImportElsewhere) {
     FreePluginModule(module);
 }
 #else
-TEST(ModuleLoader, ReplaceImportFindsNoImportInALinuxModule) {
-    PluginModule module;
-    std::string error;
+TEST_F(ModuleLoader, ReplaceImportFindsNoImportInALinuxModule) {
     ASSERT_TRUE(LoadPluginModule(Beside(ModuleFileName()), module, error)) << error;
     int marker = 0;
     EXPECT_EQ(ReplaceImport(module.handle, "libc.so.6", "write", &marker), nullptr);
@@ -209,17 +209,13 @@ TEST(ModuleLoader, ReplaceImportFindsNoImportInALinuxModule) {
 
 // The module named by a folder is the module file in it; a file, or a path
 // that names nothing, is taken as it is.
-TEST(ModuleLoader, AFolderNamesTheModuleInIt) {
-    TempDir dir("ep-loader");
-    ASSERT_NE(dir.Path(), "");
-    std::string inside = dir.Join(ModuleFileName());
+TEST_F(ModuleLoader, AFolderNamesTheModuleInIt) {
+    const std::string& inside = path;
     EXPECT_EQ(ModuleInPath(dir.Path()), inside);
     EXPECT_EQ(ModuleInPath(dir.Path() + PathSeparator()), inside);
     EXPECT_EQ(ModuleInPath(inside), inside);
     ASSERT_TRUE(CopyFileTo(Beside(ModuleFileName()), inside));
     EXPECT_EQ(ModuleInPath(inside), inside);
-    PluginModule module;
-    std::string error;
     EXPECT_TRUE(LoadPluginModule(ModuleInPath(dir.Path()), module, error)) << error;
     FreePluginModule(module);
 }
@@ -227,7 +223,7 @@ TEST(ModuleLoader, AFolderNamesTheModuleInIt) {
 // The settings file is derived as the module derives it: the last dot of
 // the whole path starts the extension; a module named .ini, or without a
 // dot, gets ".ini" appended; a path too long for the module gives none.
-TEST(ModuleLoader, SettingsPathFollowsTheModulesRule) {
+TEST_F(ModuleLoader, SettingsPathFollowsTheModulesRule) {
     EXPECT_EQ(SettingsPathOf("/p/external_preprocessor.so"), "/p/external_preprocessor.ini");
     EXPECT_EQ(SettingsPathOf("C:\\Hosts\\pp.DLL"), "C:\\Hosts\\pp.ini");
     EXPECT_EQ(SettingsPathOf("/p/module"), "/p/module.ini");
@@ -243,14 +239,8 @@ TEST(ModuleLoader, SettingsPathFollowsTheModulesRule) {
 }
 
 // The loaded module's path, absolute, as the module reads its own.
-TEST(ModuleLoader, LoadedModulePathIsTheFullPath) {
-    TempDir dir("ep-loader");
-    ASSERT_NE(dir.Path(), "");
-    std::string path = dir.Join(ModuleFileName());
-    ASSERT_TRUE(CopyFileTo(Beside(ModuleFileName()), path));
-    PluginModule module;
-    std::string error;
-    ASSERT_TRUE(LoadPluginModule(path, module, error)) << error;
+TEST_F(ModuleLoader, LoadedModulePathIsTheFullPath) {
+    ASSERT_TRUE(LoadCopy());
     std::string loaded = LoadedModulePath(module);
     FreePluginModule(module);
 #ifdef _WIN32

@@ -65,16 +65,8 @@ void Put(const std::string& path, const std::string& bytes) {
 
 // The file's bytes, or "<none>" when it does not exist.
 std::string Bytes(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return "<none>";
     std::string bytes;
-    char chunk[256];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.append(chunk, n);
-    fclose(f);
-    return bytes;
+    return ReadBytes(path, bytes) ? bytes : "<none>";
 }
 
 unsigned long long Ticks(FILETIME time) {

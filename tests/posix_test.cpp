@@ -7,6 +7,7 @@
 #include "posix/tree.h"
 #include "posix/write_all.h"
 
+#include "support/posix_process.h"
 #include "support/test_system.h"
 
 #include <gtest/gtest.h>
@@ -38,35 +39,16 @@ namespace {
         pause();
 }
 
-// Runs body in a child whose own children report their ids through a pipe;
-// returns the child's id, and the ids reported in *reported (count of them).
+// Runs body in a child, which then sleeps, whose own children report their
+// ids through a pipe; returns the child's id, and the ids reported in
+// *reported (count of them).
 pid_t StartTree(void (*body)(int report), size_t count, std::vector<pid_t>* reported) {
-    int ends[2];
-    if (pipe(ends) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(ends[0]);
-        body(ends[1]);
-        SleepForever();
-    }
-    close(ends[1]);
-    reported->assign(count, 0);
-    size_t bytes = count * sizeof(pid_t);
-    size_t got = 0;
-    while (got < bytes) {
-        ssize_t n = read(ends[0], (char*)reported->data() + got, bytes - got);
-        if (n <= 0)
-            break;
-        got += (size_t)n;
-    }
-    close(ends[0]);
-    return pid;
-}
-
-void Report(int report, pid_t pid) {
-    if (write(report, &pid, sizeof pid) != (ssize_t)sizeof pid)
-        _exit(3);
+    return StartReporting(
+        [body](int report) {
+            body(report);
+            SleepForever();
+        },
+        count, reported);
 }
 
 // A child that sleeps in a session of its own.
@@ -87,22 +69,6 @@ bool Lives(pid_t pid) {
 void Reap(pid_t pid) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-}
-
-// Runs body in a child with a mount namespace of its own and an empty tmpfs
-// over /proc; the child's exit status, 77 where that cannot be made.
-int WithoutProc(int (*body)()) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
-            _exit(77);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // --- /proc/PID/stat ---------------------------------------------------------

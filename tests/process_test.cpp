@@ -12,6 +12,8 @@
 #include <set>
 
 #ifndef _WIN32
+#include "support/posix_process.h"
+
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -35,9 +37,7 @@ static DWORD StartError(const std::string& line) {
     PROCESS_INFORMATION process;
     if (!Start(line, capture.handle, &process))
         return GetLastError();
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    WaitAndClose(process);
     return 0;
 }
 
@@ -176,31 +176,12 @@ static std::string StatusField(DWORD pid, const char* field) {
 }
 #endif
 
-// Starts the line with the given creation flags; the handles in *process.
-static BOOL StartWith(const std::string& line, HANDLE output, DWORD flags,
-                      PROCESS_INFORMATION* process) {
-    std::vector<char> text(line.begin(), line.end());
-    text.push_back('\0');
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    return CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS | flags, NULL,
-                          NULL, &startup, process);
-}
-
 static DWORD ExitCodeOf(const std::string& line) {
     Capture capture;
     PROCESS_INFORMATION process;
     if (!Start(line, capture.handle, &process))
         return (DWORD)-1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = (DWORD)-2;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return code;
+    return WaitAndClose(process);
 }
 
 TEST(Process, ExitCodeIsTheProgramsOwnAndStillActiveWhileItRuns) {
@@ -274,7 +255,8 @@ TEST(Process, TerminatedJobEndsTheProgramAndEverythingItStarted) {
     Capture capture;
     PROCESS_INFORMATION process;
     ASSERT_TRUE(StartWith(Self() + " --child tree 60000", capture.handle,
-                          CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, &process));
+                          NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP,
+                          &process));
     EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess));
     EXPECT_EQ(1u, ResumeThread(process.hThread));
     DWORD grandchild = GrandchildOf(capture);
@@ -448,9 +430,7 @@ TEST(Process, ChildKeepsIgnoredSignalsButPipeAndFileSizeAndBlocksNothing) {
     std::string ignored = StatusField(process.dwProcessId, "SigIgn:");
     std::string caught = StatusField(process.dwProcessId, "SigCgt:");
     std::string masked = StatusField(process.dwProcessId, "SigBlk:");
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    WaitAndClose(process);
     for (int i = 0; i < count; i++)
         signal(ignoredSignals[i], previous[i]);
     signal(SIGTERM, previousTerm);
@@ -467,20 +447,10 @@ TEST(Process, ChildKeepsIgnoredSignalsButPipeAndFileSizeAndBlocksNothing) {
 // The variables a child started with the block (NULL: the host's) sees.
 static std::set<std::string> EnvironmentSeen(const char* block) {
     Capture capture;
-    std::string line = Self() + " --child environment";
-    std::vector<char> text(line.begin(), line.end());
-    text.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = capture.handle;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, 0, (LPVOID)block, NULL, &startup,
-                        &process))
+    if (!StartWith(Self() + " --child environment", capture.handle, 0, &process, block))
         return {"not started: " + std::to_string(GetLastError())};
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    WaitAndClose(process);
     std::vector<std::string> seen = Echoed(capture.Read());
     return std::set<std::string>(seen.begin(), seen.end());
 }
@@ -524,23 +494,13 @@ TEST(Process, EnvironmentBlockLeavesTheProgramSearchToTheHostsPath) {
     std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
     setenv("PATH", ("/no/such/dir:" + dir).c_str(), 1);
     Capture capture;
-    std::string line = name + " --child environment";
-    std::vector<char> text(line.begin(), line.end());
-    text.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = capture.handle;
     PROCESS_INFORMATION process;
     static const char Block[] = "PATH=/no/such/place\0";
-    BOOL started = CreateProcessA(NULL, text.data(), NULL, NULL, TRUE, 0, (LPVOID)Block, NULL,
-                                  &startup, &process);
+    BOOL started = StartWith(name + " --child environment", capture.handle, 0, &process, Block);
     DWORD error = GetLastError();
     setenv("PATH", savedPath.c_str(), 1);
     ASSERT_TRUE(started) << error;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    WaitAndClose(process);
     EXPECT_EQ(std::vector<std::string>{"PATH=/no/such/place"}, Echoed(capture.Read()));
 }
 
@@ -653,8 +613,9 @@ static void EndEscapingTree(bool orphan) {
     ASSERT_NE(nullptr, job);
     Capture capture;
     PROCESS_INFORMATION process;
-    ASSERT_TRUE(StartWith(Self() + " --child escape 60000 " + ids + (orphan ? " orphan" : ""),
-                          capture.handle, CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, &process));
+    ASSERT_TRUE(StartWith(
+        Self() + " --child escape 60000 " + ids + (orphan ? " orphan" : ""), capture.handle,
+        NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, &process));
     EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess));
     ResumeThread(process.hThread);
     std::vector<pid_t> tree = EscapedIds(ids, orphan ? 5 : 4);
@@ -702,23 +663,6 @@ TEST(Process, TerminatedJobOfASubreaperEndsTheOrphansItAdopted) {
     }
 }
 
-// Runs body in a child process that has a mount namespace of its own with
-// an empty file system over /proc, as a sandbox may leave it; the child's
-// exit status (77: no such namespace can be made here).
-static int WithoutProc(int (*body)()) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
-            _exit(77);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 static std::string NoProcIds;
 
 // Ends an escaping tree's job where /proc cannot be read; 0, or the step
@@ -728,7 +672,7 @@ static int EndJobWithoutProc() {
     Capture capture;
     PROCESS_INFORMATION process;
     if (!StartWith(Self() + " --child escape 60000 " + NoProcIds, capture.handle,
-                   CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, &process))
+                   NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, &process))
         return 1;
     if (!AssignProcessToJobObject(job, process.hProcess))
         return 2;
@@ -825,8 +769,8 @@ static int ReadTerminalInOwnGroup() {
     InterruptsSeen = 0;
     Capture capture;
     PROCESS_INFORMATION process;
-    if (!StartWith(Self() + " --child read-tty", capture.handle, CREATE_NEW_PROCESS_GROUP,
-                   &process))
+    if (!StartWith(Self() + " --child read-tty", capture.handle,
+                   NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP, &process))
         return 1;
     if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 1);

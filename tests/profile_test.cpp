@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include "support/faults.h"
+#include "support/posix_process.h"
 #endif
 
 namespace {
@@ -129,16 +130,8 @@ void Put(const std::string& path, const char* bytes) {
 
 // The file's bytes, or "<none>" when it does not exist.
 std::string Bytes(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return "<none>";
     std::string bytes;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.append(chunk, n);
-    fclose(f);
-    return bytes;
+    return ReadBytes(path, bytes) ? bytes : "<none>";
 }
 
 // Reads with a buffer of the given capacity, filled with a sentinel first so
@@ -156,58 +149,78 @@ std::string Read(const std::string& path, const char* section, const char* key,
     return capacity == 0 ? "<untouched>" : std::string(buffer, *returned);
 }
 
-void RunReadCases(const ReadCase* cases, size_t count) {
-    std::string path = PathOf("read.ini");
+// Runs check(path, case) on each case of a table, with the case's file put
+// at path (none where it is NULL) and the case's number and file named in
+// what fails; the file is removed at the end.
+template <typename Case, typename Check>
+void ForEachCase(const char* name, const Case* cases, size_t count, Check check) {
+    std::string path = PathOf(name);
     for (size_t i = 0; i < count; i++) {
-        const ReadCase& c = cases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": [" + (c.file ? c.file : "<none>") + "] " +
-                     c.section + "/" + c.key);
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": [" + (c.file ? c.file : "<none>") + "]");
         Put(path, c.file);
+        check(path, c);
+    }
+    remove(path.c_str());
+}
+
+void RunReadCases(const ReadCase* cases, size_t count) {
+    ForEachCase("read.ini", cases, count, [](const std::string& path, const ReadCase& c) {
+        SCOPED_TRACE(std::string(c.section) + "/" + c.key);
         const char* expected = Expected(c.expected, c.wine);
         DWORD returned;
         std::string value = Read(path, c.section, c.key, c.defaultValue, c.capacity, &returned);
         EXPECT_EQ(value, expected ? expected : "<untouched>");
         EXPECT_EQ(returned, expected ? strlen(expected) : 0);
-    }
-    remove(path.c_str());
+    });
 }
 
 } // namespace
 
-TEST(ProfileRead, SectionAndKeyNamesMatchAsWindowsMatchesThem) {
-    RunReadCases(ReadNames, sizeof ReadNames / sizeof ReadNames[0]);
+// The tables of reads, each a test named by what it shows.
+class ReadTable {
+  public:
+    ReadTable(const char* name, const ReadCase* cases, size_t count)
+        : name_(name), cases_(cases), count_(count) {}
+    std::string Name() const {
+        return name_;
+    }
+    void Run() const {
+        RunReadCases(cases_, count_);
+    }
+
+  private:
+    const char* name_;
+    const ReadCase* cases_;
+    size_t count_;
+};
+
+template <size_t N> ReadTable Table(const char* name, const ReadCase (&cases)[N]) {
+    return ReadTable(name, cases, N);
 }
 
-TEST(ProfileRead, CommentsLineEndsAndByteOrderMarkAreSkipped) {
-    RunReadCases(ReadLayout, sizeof ReadLayout / sizeof ReadLayout[0]);
+class ProfileReadTable : public testing::TestWithParam<ReadTable> {};
+
+TEST_P(ProfileReadTable, GivesWhatWindowsGives) {
+    GetParam().Run();
 }
 
-TEST(ProfileRead, Utf8ByteOrderMarkIsPartOfTheFirstLine) {
-    RunReadCases(ReadUtf8Mark, sizeof ReadUtf8Mark / sizeof ReadUtf8Mark[0]);
-}
-
-TEST(ProfileRead, ValuesLoseSurroundingBlanksAndOnePairOfQuotes) {
-    RunReadCases(ReadValues, sizeof ReadValues / sizeof ReadValues[0]);
-}
-
-TEST(ProfileRead, ValueIsCutToCapacityMinusOne) {
-    RunReadCases(ReadCapacity, sizeof ReadCapacity / sizeof ReadCapacity[0]);
-}
-
-TEST(ProfileRead, DefaultIsGivenForMissingFileSectionOrKey) {
-    RunReadCases(ReadDefaults, sizeof ReadDefaults / sizeof ReadDefaults[0]);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileReadTable,
+    testing::Values(Table("SectionAndKeyNamesMatchAsWindowsMatchesThem", ReadNames),
+                    Table("CommentsLineEndsAndByteOrderMarkAreSkipped", ReadLayout),
+                    Table("Utf8ByteOrderMarkIsPartOfTheFirstLine", ReadUtf8Mark),
+                    Table("ValuesLoseSurroundingBlanksAndOnePairOfQuotes", ReadValues),
+                    Table("ValueIsCutToCapacityMinusOne", ReadCapacity),
+                    Table("DefaultIsGivenForMissingFileSectionOrKey", ReadDefaults)),
+    [](const testing::TestParamInfo<ReadTable>& table) { return table.param.Name(); });
 
 TEST(ProfileRead, IntegersAreReadUpToTheirFirstNonDigit) {
-    std::string path = PathOf("int.ini");
-    for (size_t i = 0; i < sizeof IntCases / sizeof IntCases[0]; i++) {
-        const IntCase& c = IntCases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": [" + (c.file ? c.file : "<none>") + "]");
-        Put(path, c.file);
-        EXPECT_EQ(c.expected,
-                  GetPrivateProfileIntA(c.section, c.key, c.defaultValue, path.c_str()));
-    }
-    remove(path.c_str());
+    ForEachCase("int.ini", IntCases, sizeof IntCases / sizeof IntCases[0],
+                [](const std::string& path, const IntCase& c) {
+                    EXPECT_EQ(c.expected, GetPrivateProfileIntA(c.section, c.key, c.defaultValue,
+                                                                path.c_str()));
+                });
 }
 
 TEST(ProfileRead, MissingFileReportsFileNotFound) {
@@ -239,20 +252,17 @@ TEST(ProfileRead, LongLinesDoNotBreakMatching) {
 }
 
 TEST(ProfileWrite, FileBytesAfterWritesAreExactlyAsWindowsLeavesThem) {
-    std::string path = PathOf("write.ini");
-    for (size_t i = 0; i < sizeof WriteCases / sizeof WriteCases[0]; i++) {
-        const WriteCase& c = WriteCases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": [" + (c.file ? c.file : "<none>") + "]");
-        Put(path, c.file);
-        for (const Write& w : c.writes) {
-            if (w.section != nullptr) {
-                EXPECT_TRUE(WritePrivateProfileStringA(w.section, w.key, w.value, path.c_str()));
-            }
-        }
-        const char* expected = Expected(c.expected, c.wine, c.layer);
-        EXPECT_EQ(Bytes(path), expected ? expected : "<none>");
-    }
-    remove(path.c_str());
+    ForEachCase("write.ini", WriteCases, sizeof WriteCases / sizeof WriteCases[0],
+                [](const std::string& path, const WriteCase& c) {
+                    for (const Write& w : c.writes) {
+                        if (w.section != nullptr) {
+                            EXPECT_TRUE(WritePrivateProfileStringA(w.section, w.key, w.value,
+                                                                   path.c_str()));
+                        }
+                    }
+                    const char* expected = Expected(c.expected, c.wine, c.layer);
+                    EXPECT_EQ(Bytes(path), expected ? expected : "<none>");
+                });
 }
 
 // A file that starts with FF FE is UTF-16LE: values come back in the ANSI
@@ -357,16 +367,6 @@ bool LockLeft(const std::string& path) {
     return access((path + ".lock").c_str(), F_OK) == 0;
 }
 
-int OpenDescriptors() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dir != nullptr && readdir(dir) != nullptr)
-        count++;
-    if (dir != nullptr)
-        closedir(dir);
-    return count;
-}
-
 } // namespace
 
 TEST(ProfileWriteFailure, FileSizeLimitKeepsOldFileAndRemovesLock) {
@@ -436,14 +436,14 @@ TEST(ProfileWrite, PermissionsAreKeptAndNewFilesArePrivate) {
 TEST(ProfileWrite, NoDescriptorIsLeftOpen) {
     std::string path = PathOf("fds.ini");
     Put(path, "[Path]\r\nA=1\r\n");
-    int before = OpenDescriptors();
+    int before = CountOpenDescriptors();
     char buffer[16];
     GetPrivateProfileStringA("Path", "A", "", buffer, sizeof buffer, path.c_str());
     GetPrivateProfileStringA("Path", "A", "", buffer, sizeof buffer, PathOf("none.ini").c_str());
     WritePrivateProfileStringA("Path", "A", "2", path.c_str());
     Put(path + ".lock", "held");
     WritePrivateProfileStringA("Path", "A", "3", path.c_str());
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(CountOpenDescriptors(), before);
     remove((path + ".lock").c_str());
     remove(path.c_str());
 }
@@ -623,24 +623,6 @@ TEST(ProfileWriteFailure, FullDiskKeepsTheOldFileAndRemovesTheLock) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
     EXPECT_EQ(Bytes(path), old);
     EXPECT_FALSE(LockLeft(path));
-}
-
-// Runs body in a child process and gives its exit status; -1 when the child
-// had not ended after ten seconds: it was waiting, and is killed.
-int InChildWithoutWaiting(const std::function<int()>& body) {
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    for (int i = 0; pid > 0 && i < 1000; i++) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-        struct timespec pause = {0, 10000000L}; // 10 ms
-        nanosleep(&pause, nullptr);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
 }
 
 // The checks on a name that leads to no regular file, as exit codes: every

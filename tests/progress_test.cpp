@@ -26,27 +26,13 @@
 
 namespace {
 
-class Progress : public testing::Test {
+class Progress : public PluginRuns {
   protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        ASSERT_TRUE(plugin.Load(error)) << error;
-    }
-    static void TearDownTestSuite() {
-        plugin.Unload();
-    }
     void SetUp() override {
-        work = MakeTempDir();
-        ASSERT_FALSE(work.empty());
+        PluginRuns::SetUp();
         host.SetText("u", "scott");
         host.SetText("p", "secret");
         host.text = "select 1;\n";
-    }
-    void TearDown() override {
-        // However the run ended, it leaves no temporary file behind.
-        for (const std::string& name : ListDir(work))
-            ADD_FAILURE() << "left behind: " << name;
-        RemoveTree(work);
     }
 
     // Installs with the command line and the lines of [Run].
@@ -57,21 +43,12 @@ class Progress : public testing::Test {
         ASSERT_TRUE(WriteBytes(plugin.SettingsPath(), settings));
         plugin.InstallOnly(host);
     }
-    static std::string Child(const std::string& mode) {
-        return QuotedSelf() + " --child " + mode;
-    }
     std::string Settings() const {
         std::string text;
         ReadBytes(plugin.SettingsPath(), text);
         return text;
     }
-
-    static LoadedPlugin plugin;
-    std::string work;
-    FakeHost host;
 };
-
-LoadedPlugin Progress::plugin;
 
 // A realistic command line: options, the password and the quoted input file.
 const char Options[] = " -u %u -p %p -d sales \"%f\"";

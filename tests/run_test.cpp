@@ -19,26 +19,8 @@
 
 namespace {
 
-class Run : public testing::Test {
+class Run : public PluginRuns {
   protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        ASSERT_TRUE(plugin.Load(error)) << error;
-    }
-    static void TearDownTestSuite() {
-        plugin.Unload();
-    }
-    void SetUp() override {
-        work = MakeTempDir();
-        ASSERT_FALSE(work.empty());
-    }
-    void TearDown() override {
-        // Whatever happened, the run leaves no temporary file behind.
-        for (const std::string& name : ListDir(work))
-            EXPECT_TRUE(kept.count(name) == 1) << "left behind: " << name;
-        RemoveTree(work);
-    }
-
     // Installs with the template and runs once.
     std::vector<Box> RunWith(const std::string& commandLine, const std::string& directory) {
         plugin.Install(host, directory, commandLine);
@@ -47,8 +29,12 @@ class Run : public testing::Test {
     std::vector<Box> RunWith(const std::string& commandLine) {
         return RunWith(commandLine, work);
     }
-    std::string Child(const std::string& mode) {
-        return QuotedSelf() + " --child " + mode;
+    // Installs with the template on a host of the caller's, which holds
+    // text, and runs once.
+    std::vector<Box> RunOn(FakeHost& run, const std::string& text, const std::string& commandLine) {
+        run.text = text;
+        plugin.Install(run, work, commandLine);
+        return plugin.Call(run);
     }
     // Installs with the template and more settings lines, runs once, and
     // notes how long the run took.
@@ -69,14 +55,8 @@ class Run : public testing::Test {
         return std::vector<std::string>(names.begin(), names.end());
     }
 
-    static LoadedPlugin plugin;
-    std::string work;
-    std::set<std::string> kept;
-    FakeHost host;
     double lastCall = 0;
 };
-
-LoadedPlugin Run::plugin;
 
 const char Kept[] = "The text was left as it was.";
 
@@ -150,9 +130,7 @@ TEST_F(Run, LongestTextTakenGoesOutWholeAndFullBufferComesBackWhole) {
     EXPECT_EQ(host.replacement, host.text);
 
     FakeHost full;
-    full.text = "ignored";
-    plugin.Install(full, work, Child("write 102400"));
-    EXPECT_TRUE(plugin.Call(full).empty());
+    EXPECT_TRUE(RunOn(full, "ignored", Child("write 102400")).empty());
     ASSERT_EQ(full.replacement.size(), (size_t)TEXT_CAPACITY);
     EXPECT_EQ(full.replacement.substr(0, 5), "abcde");
 }
@@ -220,9 +198,7 @@ TEST_F(Run, PlaceholdersReachTheProgramAsArguments) {
 TEST_F(Run, ManyRunsLeaveNothingBehind) {
     for (int i = 0; i < 20; i++) {
         FakeHost run;
-        run.text = "run " + std::to_string(i);
-        plugin.Install(run, work, Child("cat %f"));
-        std::vector<Box> boxes = plugin.Call(run);
+        std::vector<Box> boxes = RunOn(run, "run " + std::to_string(i), Child("cat %f"));
         EXPECT_EQ(run.replacement, run.text) << "run " << i;
         // A box here is a failure; say what it said.
         for (const Box& box : boxes)
@@ -238,10 +214,9 @@ TEST_F(Run, TextThatMayHaveBeenCutIsRefusedBeforeAnythingRuns) {
     std::string mark = PathJoin(work, "ran.txt");
     for (size_t length : {(size_t)TEXT_CAPACITY - 1, (size_t)TEXT_CAPACITY}) {
         FakeHost run;
-        run.text = std::string(length, 'y');
-        plugin.Install(run, work, Child("mark \"" + mark + "\" %f"));
-        EXPECT_TRUE(IsOnlyBox(plugin.Call(run), "Error",
-                              "longer than the plug-in takes (at most 102398 bytes)"))
+        EXPECT_TRUE(
+            IsOnlyBox(RunOn(run, std::string(length, 'y'), Child("mark \"" + mark + "\" %f")),
+                      "Error", "longer than the plug-in takes (at most 102398 bytes)"))
             << length;
         EXPECT_FALSE(FileExists(mark)) << length;
         EXPECT_EQ(run.calls, Calls({"GetTargetHandle", "GetTargetText"}));
@@ -252,9 +227,7 @@ TEST_F(Run, TextThatMayHaveBeenCutIsRefusedBeforeAnythingRuns) {
 TEST_F(Run, OutputLongerThanTheBufferKeepsTheText) {
     for (const char* size : {"102401", "200000"}) {
         FakeHost run;
-        run.text = "original";
-        plugin.Install(run, work, Child(std::string("write ") + size));
-        std::vector<Box> boxes = plugin.Call(run);
+        std::vector<Box> boxes = RunOn(run, "original", Child(std::string("write ") + size));
         EXPECT_TRUE(IsOnlyBox(boxes, "Error", "more than 102400 bytes")) << size;
         EXPECT_TRUE(IsOnlyBox(boxes, "Error", Kept)) << size;
         EXPECT_FALSE(run.replaced) << size;
@@ -274,9 +247,7 @@ TEST_F(Run, OutputHoldingANulByteKeepsTheText) {
 TEST_F(Run, FailingProgramKeepsTheTextAndSaysWhy) {
     for (const char* mode : {"exit 7", "stderr-exit 7 oops:_no_such_include"}) {
         FakeHost run;
-        run.text = "keep me";
-        plugin.Install(run, work, Child(mode));
-        std::vector<Box> boxes = plugin.Call(run);
+        std::vector<Box> boxes = RunOn(run, "keep me", Child(mode));
         EXPECT_TRUE(IsOnlyBox(boxes, "Error",
                               "The program ended with exit code 7.\nThe text was left as it was.",
                               BoxText::StartsWith))
@@ -313,9 +284,7 @@ TEST_F(Run, Utf16StandardErrorShowsAsItsCharacters) {
 TEST_F(Run, ProgramEndedAbruptlyKeepsWhatItWroteOutOfTheText) {
     for (const char* mode : {"kill", "crash"}) {
         FakeHost run;
-        run.text = "text";
-        plugin.Install(run, work, Child(mode));
-        std::vector<Box> boxes = plugin.Call(run);
+        std::vector<Box> boxes = RunOn(run, "text", Child(mode));
         EXPECT_TRUE(IsOnlyBox(boxes, "Error", Kept)) << mode;
         bool named = IsOnlyBox(boxes, "Error", "The program ended with exit code 9.") ||
                      IsOnlyBox(boxes, "Error", "The program ended abnormally");
@@ -385,16 +354,12 @@ TEST_F(Run, ProgramThatEditsItsFileGivesTheFilesText) {
     EXPECT_EQ(host.replacement, "SELECT_1;");
 
     FakeHost inPlace;
-    inPlace.text = "abc";
-    plugin.Install(inPlace, work, Child("fill %f 20"));
-    EXPECT_TRUE(plugin.Call(inPlace).empty());
+    EXPECT_TRUE(RunOn(inPlace, "abc", Child("fill %f 20")).empty());
     EXPECT_EQ(inPlace.replacement, "abcdefghijklmnopqrst");
 
     // Emptied: an edit too.
     FakeHost emptied;
-    emptied.text = "abc";
-    plugin.Install(emptied, work, Child("fill %f 0"));
-    EXPECT_TRUE(plugin.Call(emptied).empty());
+    EXPECT_TRUE(RunOn(emptied, "abc", Child("fill %f 0")).empty());
     EXPECT_TRUE(emptied.replaced);
     EXPECT_EQ(emptied.replacement, "");
 }
@@ -407,16 +372,13 @@ TEST_F(Run, EditedFileOverTheLimitOrWithANulKeepsTheText) {
     EXPECT_FALSE(host.replaced);
 
     FakeHost nul;
-    nul.text = "abc";
-    plugin.Install(nul, work, Child("fill-nul %f"));
-    EXPECT_TRUE(IsOnlyBox(plugin.Call(nul), "Error", "a NUL byte (at byte 3 of 5)"));
+    EXPECT_TRUE(
+        IsOnlyBox(RunOn(nul, "abc", Child("fill-nul %f")), "Error", "a NUL byte (at byte 3 of 5)"));
     EXPECT_FALSE(nul.replaced);
 
     // Exactly the buffer's size still comes back whole.
     FakeHost full;
-    full.text = "abc";
-    plugin.Install(full, work, Child("fill %f 102400"));
-    EXPECT_TRUE(plugin.Call(full).empty());
+    EXPECT_TRUE(RunOn(full, "abc", Child("fill %f 102400")).empty());
     EXPECT_EQ(full.replacement.size(), (size_t)TEXT_CAPACITY);
 }
 
@@ -511,14 +473,13 @@ TEST_F(Run, HideConsoleStillRunsAConsoleProgram) {
 
 TEST_F(Run, RunKeysInAnotherSectionChangeNothing) {
     host.text = "original";
-    std::vector<Box> boxes =
-        RunWithOptions(host, Child("sleep 1500"), "[Other]\r\nIgnoreExitCode=1\r\nTimeLimit=1\r\n");
-    EXPECT_TRUE(boxes.empty());
+    const char other[] = "[Other]\r\nIgnoreExitCode=1\r\nTimeLimit=1\r\n";
+    EXPECT_TRUE(RunWithOptions(host, Child("sleep 1500"), other).empty());
     EXPECT_EQ(host.replacement, "slept");
+    // Without them a failing program still keeps the text.
     FakeHost failing;
     failing.text = "original";
-    boxes = RunWithOptions(failing, Child("exit 7"), "");
-    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(RunWithOptions(failing, Child("exit 7"), "").size(), 1u);
     EXPECT_FALSE(failing.replaced);
 }
 
@@ -809,42 +770,43 @@ class RunOnSmallDisk : public Run {
         peakUsed = peak;
         return boxes;
     }
+    // Runs the endless child mode: the one box (the text match as given)
+    // says why it was ended, the text is kept, the disk never held 32 MB
+    // and the run took less than ten seconds.
+    void ExpectEndedBeforeTheDiskFills(const char* mode, const std::string& text, BoxText match) {
+        host.text = "original";
+        std::vector<Box> boxes = RunMeasured(host, Child(mode), "");
+        EXPECT_TRUE(IsOnlyBox(boxes, "Error", text, match));
+        EXPECT_FALSE(host.replaced);
+        EXPECT_LT(peakUsed, 32ULL << 20);
+        EXPECT_LT(SecondsOfLastCall(), 10.0);
+    }
     std::string disk;
     unsigned long long peakUsed = 0;
 };
 
 TEST_F(RunOnSmallDisk, EndlessOutputIsEndedBeforeTheDiskFills) {
-    host.text = "original";
-    std::vector<Box> boxes = RunMeasured(host, Child("flood"), "");
-    EXPECT_TRUE(IsOnlyBox(boxes, "Error",
-                          "The program wrote more than 102400 bytes, more than the plug-in takes, "
-                          "and was ended, with every process it started.\n"
-                          "The text was left as it was.",
-                          BoxText::Is));
-    EXPECT_FALSE(host.replaced);
-    EXPECT_LT(peakUsed, 32ULL << 20);
-    EXPECT_LT(SecondsOfLastCall(), 10.0);
+    ExpectEndedBeforeTheDiskFills("flood",
+                                  "The program wrote more than 102400 bytes, more than the "
+                                  "plug-in takes, and was ended, with every process it started.\n"
+                                  "The text was left as it was.",
+                                  BoxText::Is);
 
     FakeHost ignoring;
     ignoring.text = "original";
-    boxes = RunMeasured(ignoring, Child("flood"), "[Run]\r\nIgnoreExitCode=1\r\n");
+    std::vector<Box> boxes = RunMeasured(ignoring, Child("flood"), "[Run]\r\nIgnoreExitCode=1\r\n");
     EXPECT_TRUE(IsOnlyBox(boxes, "Error", "more than 102400 bytes"));
     EXPECT_FALSE(ignoring.replaced);
     EXPECT_LT(peakUsed, 32ULL << 20);
 }
 
 TEST_F(RunOnSmallDisk, EndlessStandardErrorIsEndedBeforeTheDiskFills) {
-    host.text = "original";
-    std::vector<Box> boxes = RunMeasured(host, Child("flood-errors"), "");
-    EXPECT_TRUE(IsOnlyBox(boxes, "Error",
-                          "The program wrote more than 1 MiB (1048576 bytes) to its standard "
-                          "error and was ended, with every process it started.\n"
-                          "The text was left as it was.\n\nWhat it wrote to its standard error:\n"
-                          "yyyy",
-                          BoxText::StartsWith));
-    EXPECT_FALSE(host.replaced);
-    EXPECT_LT(peakUsed, 32ULL << 20);
-    EXPECT_LT(SecondsOfLastCall(), 10.0);
+    ExpectEndedBeforeTheDiskFills(
+        "flood-errors",
+        "The program wrote more than 1 MiB (1048576 bytes) to its standard error and was ended, "
+        "with every process it started.\nThe text was left as it was.\n\nWhat it wrote to its "
+        "standard error:\nyyyy",
+        BoxText::StartsWith);
 }
 
 } // namespace

@@ -174,3 +174,29 @@ void LoadedPlugin::CallUncaptured(FakeHost& host) {
     module_.onCall();
     Current = outer;
 }
+
+LoadedPlugin PluginRuns::plugin;
+
+void PluginRuns::SetUpTestSuite() {
+    std::string error;
+    ASSERT_TRUE(plugin.Load(error)) << error;
+}
+
+void PluginRuns::TearDownTestSuite() {
+    plugin.Unload();
+}
+
+void PluginRuns::SetUp() {
+    work = MakeTempDir();
+    ASSERT_FALSE(work.empty());
+}
+
+void PluginRuns::TearDown() {
+    for (const std::string& name : ListDir(work))
+        EXPECT_TRUE(kept.count(name) == 1) << "left behind: " << name;
+    RemoveTree(work);
+}
+
+std::string PluginRuns::Child(const std::string& mode) {
+    return QuotedSelf() + " --child " + mode;
+}

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,26 @@ class LoadedPlugin {
   private:
     std::string dir_;
     PluginModule module_;
+};
+
+// A suite of runs over one module, loaded for the suite, each test in a new
+// working directory of its own that must be empty again at its end but for
+// the names in kept: whatever happened, a run leaves no temporary file
+// behind.
+class PluginRuns : public testing::Test {
+  protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    // A command line that starts this test program in a child mode.
+    static std::string Child(const std::string& mode);
+
+    static LoadedPlugin plugin;
+    std::string work;
+    std::set<std::string> kept;
+    FakeHost host;
 };
 
 // How a box's text is compared with the one expected.

@@ -33,17 +33,46 @@ int Lead(int tty, const std::function<int(int)>& host) {
     tcsetpgrp(tty, child);
     if (write(go[1], "g", 1) != 1)
         return SESSION_FAILED;
+    return WaitForJob(child);
+}
+
+} // namespace
+
+int WaitForJob(pid_t job) {
     int status = 0;
-    waitpid(child, &status, WUNTRACED);
+    waitpid(job, &status, WUNTRACED);
     if (WIFSTOPPED(status)) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        kill(job, SIGKILL);
+        waitpid(job, nullptr, 0);
         return SESSION_STOPPED;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : SESSION_FAILED;
 }
 
-} // namespace
+void LeadSessionOn(int tty, const char* lang) {
+    setsid();
+    ioctl(tty, TIOCSCTTY, 0);
+    dup2(tty, STDERR_FILENO);
+    setenv("LANG", lang, 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+}
+
+void ReadScreen(int master, int milliseconds, std::string& screen,
+                const std::function<void(const std::string& screen)>& seen) {
+    char buffer[4096];
+    for (;;) {
+        struct pollfd watch = {master, POLLIN, 0};
+        if (poll(&watch, 1, milliseconds) != 1)
+            break;
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // every process of the session has closed the terminal
+        screen.append(buffer, (size_t)n);
+        if (seen)
+            seen(screen);
+    }
+}
 
 TerminalSession RunOnTerminal(int columns, int rows, const std::function<int(int)>& host) {
     TerminalSession session = {"", SESSION_FAILED};
@@ -64,27 +93,13 @@ TerminalSession RunOnTerminal(int columns, int rows, const std::function<int(int
     if (leader == 0) {
         close(master);
         close(report[0]);
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        dup2(slave, STDERR_FILENO);
-        setenv("LANG", "C.UTF-8", 1);
-        unsetenv("LC_ALL");
-        unsetenv("LC_CTYPE");
+        LeadSessionOn(slave, "C.UTF-8");
         int status = Lead(slave, host);
         _exit(write(report[1], &status, sizeof status) == (ssize_t)sizeof status ? 0 : 1);
     }
     close(slave);
     close(report[1]);
-    char buffer[4096];
-    for (;;) {
-        struct pollfd watch = {master, POLLIN, 0};
-        if (poll(&watch, 1, 30000) != 1)
-            break; // the test's timeout is the only limit; this keeps it from hanging
-        ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0)
-            break; // every process of the session has closed the terminal
-        session.screen.append(buffer, (size_t)n);
-    }
+    ReadScreen(master, 30000, session.screen);
     int status = SESSION_FAILED;
     if (read(report[0], &status, sizeof status) == (ssize_t)sizeof status)
         session.status = status;
