@@ -170,7 +170,7 @@ def saving(pane, directory, module, settings):
 def full_disk(pane):
     """On a full disk OK leaves the file byte for byte; with room again, it saves."""
     disk = tempfile.mkdtemp(prefix="ep-full-disk-")
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk]).returncode != 0:
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", disk]).returncode != 0:
         check(False, "cannot mount a tmpfs (this test needs root)")
         os.rmdir(disk)
         return
