@@ -29,16 +29,18 @@ else
     host_name=plugin-host.exe
     # Without a display Wine's message boxes return at once instead of
     # waiting for a click. A Wine session started without a display stays
-    # without one, so this test has a session of its own: the running one is
-    # ended first, and its own is ended when it is done. The display given,
-    # if any, serves the boxes' case with a display at the end.
+    # without one, so this test has a session of its own, in a prefix of its
+    # own (the given one's files linked, its registry copied), which leaves
+    # alone the session of tests that run beside it. The display given, if
+    # any, serves the boxes' case with a display at the end.
     display=${DISPLAY:-}
     unset DISPLAY
-    end_session() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
-    end_session
-    on_exit end_session
     # shellcheck source=scripts/wine.sh
     . "$(dirname "$0")/../scripts/wine.sh"
+    private_prefix "$work/prefix"
+    check "a Wine prefix of its own at $work/prefix" $?
+    end_session() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
+    on_exit end_session
     to_native() { windows_path "$1"; }
 fi
 private_host "$build" "$work" "$child"
