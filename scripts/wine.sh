@@ -28,3 +28,23 @@ private_prefix() {
     cp -al "$given" "$1" && cp --remove-destination "$given"/*.reg "$1"/ &&
         export WINEPREFIX=$1
 }
+
+# wine_session_start LOADER / wine_session_end: holds a Wine session open
+# from start to end, with a program that waits on a pipe. Tests that run
+# side by side then join that session; without it the test that happened
+# to start the session would hand its output to the session's system
+# processes, and seem to run until the last of the others ended.
+wine_session_start() {
+    local fifo
+    fifo=$(mktemp -u) && mkfifo "$fifo" || return 1
+    "$1" cmd <"$fifo" >/dev/null 2>&1 &
+    exec {wine_session_pipe}>"$fifo"
+    rm -f "$fifo"
+    # Returns once the session is up, its desktop with it.
+    "$1" cmd /c exit </dev/null >/dev/null 2>&1
+}
+wine_session_end() {
+    exec {wine_session_pipe}>&-
+    wineserver -k >/dev/null 2>&1 || true
+    wait
+}
