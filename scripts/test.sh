@@ -60,19 +60,15 @@ for preset in win64 win32; do
     # enable-wine32.sh), the emulator now and then crashes a process that
     # starts a thread: a failed 32-bit test gets one more try.
     retry=()
-    if [ "$preset" = win32 ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+    if [ "$preset" = win32 ] && wine32_emulated; then
         retry=(--repeat until-pass:2)
     fi
     # The test programs run two at a time: under Wine they mostly wait (on
     # the Wine server, on emulated process starts), and those that show
     # windows take the display in turn.
-    status=0
     # shellcheck disable=SC2016
-    xvfb-run -a bash -c '. scripts/wine.sh && wine_session_start "$1" && shift &&
-        { ctest "$@"; status=$?; wine_session_end; exit $status; }' - \
-        /usr/lib/wine/wine64 --preset "$preset" -j "$jobs" "${retry[@]}" || status=$?
-    wineserver -k >/dev/null 2>&1 || true
-    [ "$status" -eq 0 ] || exit "$status"
+    xvfb-run -a bash -c '. scripts/wine.sh && in_wine_session "$@"' - "$(wine_loader win64)" \
+        ctest --preset "$preset" -j "$jobs" "${retry[@]}"
 done
 
 # Every module reports the same title, kind and version record, and the same

@@ -29,22 +29,30 @@ private_prefix() {
         export WINEPREFIX=$1
 }
 
-# wine_session_start LOADER / wine_session_end: holds a Wine session open
-# from start to end, with a program that waits on a pipe. Tests that run
-# side by side then join that session; without it the test that happened
-# to start the session would hand its output to the session's system
-# processes, and seem to run until the last of the others ended.
-wine_session_start() {
-    local fifo
-    fifo=$(mktemp -u) && mkfifo "$fifo" || return 1
-    "$1" cmd <"$fifo" >/dev/null 2>&1 &
-    exec {wine_session_pipe}>"$fifo"
-    rm -f "$fifo"
-    # Returns once the session is up, its desktop with it.
-    "$1" cmd /c exit </dev/null >/dev/null 2>&1
+# wine32_emulated: true where the 32-bit Wine loader runs under qemu-i386
+# (kernels without 32-bit support, see enable-wine32.sh).
+wine32_emulated() {
+    grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386
 }
-wine_session_end() {
-    exec {wine_session_pipe}>&-
+
+# in_wine_session LOADER COMMAND [ARG...]: runs COMMAND (its exit status is
+# the function's) with a Wine session held open from before it starts until
+# it ends, by a program that waits on a pipe. Tests that run side by side
+# then join that session; without it the test that happened to start the
+# session would hand its output to the session's system processes, and seem
+# to run until the last of the others ended.
+in_wine_session() {
+    local loader=$1 fifo pipe status=0
+    shift
+    fifo=$(mktemp -u) && mkfifo "$fifo" || return 1
+    "$loader" cmd <"$fifo" >/dev/null 2>&1 &
+    exec {pipe}>"$fifo"
+    rm -f "$fifo"
+    # The session is up, its desktop with it, before COMMAND starts.
+    "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+    "$@" || status=$?
+    exec {pipe}>&-
     wineserver -k >/dev/null 2>&1 || true
     wait
+    return "$status"
 }

@@ -414,7 +414,7 @@ fi
 # without 32-bit support, see enable-wine32.sh): there these cases are
 # skipped.
 ctrl_c=true
-if [ "$target" = win32 ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+if [ "$target" = win32 ] && wine32_emulated; then
     echo "skipped: Ctrl-C under Wine (32-bit Wine runs under qemu-i386 here)"
     ctrl_c=false
 fi

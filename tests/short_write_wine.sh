@@ -13,7 +13,9 @@ limit_kb=8
 # qemu-i386, which runs the 32-bit Wine loader on kernels without 32-bit
 # support, does not keep an ignored SIGXFSZ ignored for its guest: the limit
 # would kill the test instead of making the write fall short.
-if [ "$loader" != /usr/lib/wine/wine64 ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+# shellcheck source=scripts/wine.sh
+. "$(dirname "$0")/../scripts/wine.sh"
+if [ "$loader" != "$(wine_loader win64)" ] && wine32_emulated; then
     echo "skipped: 32-bit Wine runs under qemu-i386 here, which does not ignore SIGXFSZ"
     exit 77
 fi

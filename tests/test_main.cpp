@@ -32,12 +32,10 @@ int main(int argc, char** argv) {
         return 2;
 #ifdef _WIN32
     _putenv("EP_CHILD_ONLY=1");
-#else
-    setenv("EP_CHILD_ONLY", "1", 1);
-#endif
-#ifdef _WIN32
     ReplaceImport(GetModuleHandleA(nullptr), "kernel32.dll", "OutputDebugStringA",
                   reinterpret_cast<void*>(&NoDebuggerOutput));
+#else
+    setenv("EP_CHILD_ONLY", "1", 1);
 #endif
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
