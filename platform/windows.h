@@ -39,7 +39,8 @@
 // line), modeless.h (the modeless dialog's record, dialog.cpp's, shown by
 // window.cpp); dialog_template.h gives the form of the
 // module's dialog templates (resources/dialog_templates.cpp); charset.h
-// gives the character sets behind the code pages (charset.cpp).
+// (the character sets behind the code pages, charset.cpp) and names.h (Linux
+// names as UTF-16 and back without loss, names.cpp, for the wide file calls).
 //
 // Types keep their Windows widths: DWORD is 32 bits here too.
 #pragma once
