@@ -770,6 +770,10 @@ bool IsModelessDialog(HWND window) {
     return window == (HWND)&Modeless && Modeless.open;
 }
 
+bool IsModalDialog(HWND window) {
+    return window == (HWND)&Active && Active.open;
+}
+
 void CloseModelessDialog() {
     Modeless.open = false;
 }

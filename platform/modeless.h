@@ -13,8 +13,9 @@ HWND OpenModelessDialog(const DialogTemplate* source, DLGPROC procedure);
 // Sends a message to the modeless dialog's procedure; 0 when it is closed.
 INT_PTR SendModelessMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-// Whether the handle is the open modeless dialog.
+// Whether the handle is the open modeless dialog; the open modal one.
 bool IsModelessDialog(HWND window);
+bool IsModalDialog(HWND window);
 
 // Frees the record; its handle is no dialog from then on.
 void CloseModelessDialog();
