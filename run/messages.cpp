@@ -73,8 +73,13 @@ void AppendErrorText(HANDLE errors) {
     }
 }
 
+HWND HostWindow(void) {
+    HWND owner = Host->OwnerWindow;
+    return owner != NULL && IsWindow(owner) ? owner : NULL;
+}
+
 void ShowError(void) {
-    MessageBoxA(Host->OwnerWindow, Message, "Error", ErrorBox);
+    MessageBoxA(HostWindow(), Message, "Error", ErrorBox);
 }
 
 void ShowFileError(const char* format, const char* path, DWORD error) {
