@@ -10,6 +10,9 @@ static const UINT ErrorBox = MB_OK | MB_ICONERROR;
 // How much of the program's standard error a box shows.
 enum { ERROR_TEXT_SHOWN = 1000 };
 
+// Windows' ERROR_ELEVATION_REQUIRED, which not every set of its headers names.
+static const DWORD ElevationRequired = 740;
+
 const char TextKept[] = "The text was left as it was.";
 
 // Formatted lines are at most 1024 characters each; the rest holds the start
@@ -24,6 +27,10 @@ static char Password[HOST_TEXT_SIZE + 1];
 static char Program[PATH_ARRAY];
 static char Prefix[PATH_ARRAY];
 static char Candidate[PATH_ARRAY];
+// The Windows folder, and the place in its Sysnative folder where a 32-bit
+// process finds a program of the 64-bit System32.
+static char WindowsFolder[PATH_ARRAY];
+static char Sysnative[PATH_ARRAY];
 
 void Append(const char* text) {
     size_t used = strlen(Message);
@@ -163,9 +170,72 @@ static BOOL FindFilePrefix(const char* line) {
     return Prefix[0] != '\0';
 }
 
-// The program that was looked for and, where the line looks mistyped, how
-// to write it.
-static void AppendProgram(void) {
+// Whether the template lacks the opening quote of its first closing one:
+// it starts without a double quote, and its first double quote ends a word
+// (follows a non-blank, and a blank or the end follows it). Reading the
+// settings file takes off a pair of double quotes around the whole value,
+// so "C:\My Tools\pp.exe" "%f" comes back as C:\My Tools\pp.exe" "%f.
+static BOOL LostItsOpeningQuote(const char* line) {
+    const char* quote = strchr(line, '"');
+    return line[0] != '"' && quote != NULL && quote > line && !IsBlank(quote[-1]) &&
+           (quote[1] == '\0' || IsBlank(quote[1]));
+}
+
+// Compares two paths without regard to case or to the kind of separator.
+static BOOL SamePath(const char* a, const char* b) {
+    for (;; a++, b++) {
+        char x = *a == '/' ? '\\' : *a, y = *b == '/' ? '\\' : *b;
+        if (x >= 'a' && x <= 'z')
+            x = (char)(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = (char)(y - 'a' + 'A');
+        if (x != y)
+            return FALSE;
+        if (x == '\0')
+            return TRUE;
+    }
+}
+
+// Whether a program that was not found is one of the 64-bit System32, which a
+// 32-bit process on 64-bit Windows does not see: there System32 shows the
+// 32-bit SysWOW64 instead, so wsl.exe, bash.exe or OpenSSH's ssh.exe are not
+// found by their names, nor under System32. The real folder is reached as
+// %windir%\Sysnative. Puts the program's path there into Sysnative.
+static BOOL InSysnative(void) {
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        return FALSE;
+    UINT length = GetSystemWindowsDirectoryA(WindowsFolder, PATH_CAPACITY);
+    if (length == 0 || length >= PATH_CAPACITY)
+        return FALSE;
+    if (WindowsFolder[length - 1] == '\\')
+        WindowsFolder[--length] = '\0';
+    // A bare name is looked for in System32 too; a path counts only when it
+    // names System32 itself.
+    const char* name = Program;
+    for (const char* p = Program; *p != '\0'; p++) {
+        if (*p == '\\' || *p == '/' || *p == ':')
+            name = p + 1;
+    }
+    // The process-creation call adds ".exe" to a name without an extension.
+    BOOL extension = strchr(name, '.') != NULL;
+    if (length + strlen("\\Sysnative\\") + strlen(name) + (extension ? 0 : 4) > PATH_CAPACITY - 1)
+        return FALSE;
+    if (name != Program) {
+        size_t folder = (size_t)(name - Program - 1);
+        memcpy(Candidate, Program, folder);
+        Candidate[folder] = '\0';
+        wsprintfA(Sysnative, "%s\\System32", WindowsFolder);
+        if (!SamePath(Candidate, Sysnative))
+            return FALSE;
+    }
+    wsprintfA(Sysnative, "%s\\Sysnative\\%s%s", WindowsFolder, name, extension ? "" : ".exe");
+    return IsFile(Sysnative);
+}
+
+// The program that was looked for and, where the line looks mistyped or
+// the program lies where this process cannot see it, what to do.
+static void AppendProgram(DWORD error) {
     const char* line = ExpandedCommandLine;
     BOOL valid = TakeProgramName(line);
     if (Program[0] == '\0')
@@ -177,11 +247,34 @@ static void AppendProgram(void) {
                "the pair of double quotes around a whole value, so a command line that begins "
                "and ends with one needs one more pair around it: "
                "CommandLine=\"\"C:\\Tools\\pp.exe\" \"%f\"\"");
+    } else if (LostItsOpeningQuote(CommandLine)) {
+        Append("\nHint: the line has a closing double quote without its opening one. Reading the "
+               "settings file takes off the pair of double quotes around a whole value, so a "
+               "command line that begins and ends with one needs one more pair around it:\n"
+               "CommandLine=\"\"");
+        Append(Mask(CommandLine));
+        Append("\"\"");
     } else if (line[0] != '"' && !IsFile(Program) && FindFilePrefix(line)) {
         Append("\nHint: '");
         Append(Mask(Prefix));
         Append("' is a file: put a path that holds blanks between double quotes.");
+    } else if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && InSysnative()) {
+        Append("\nHint: this 32-bit plug-in runs on 64-bit Windows, where System32 shows it the "
+               "32-bit SysWOW64 instead, and the program is not there. It is in the 64-bit "
+               "System32, which a 32-bit program reaches as %windir%\\Sysnative: write it as\n");
+        Append(Sysnative);
     }
+}
+
+// What to do about a program that needs elevation: Windows takes a 32-bit
+// program without a manifest for an installer by its name.
+static void AppendElevationAdvice(void) {
+    Append("\nHint: Windows starts a 32-bit program that has no manifest, and whose name holds "
+           "\"setup\", \"install\", \"update\" or \"patch\", as an installer, which needs an "
+           "administrator. Rename the program (or a copy of it) so that its name holds none of "
+           "these words, or give it a manifest that asks for requestedExecutionLevel "
+           "level=\"asInvoker\" (built in, or in a file beside it named after it with "
+           "\".manifest\" added).");
 }
 
 // Why the settings file gave no command line: it does not exist, cannot be
@@ -230,7 +323,9 @@ void ShowNotStarted(DWORD error) {
         }
     } else {
         AppendReason(error);
-        AppendProgram();
+        AppendProgram(error);
+        if (error == ElevationRequired)
+            AppendElevationAdvice();
     }
     MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
 }
