@@ -27,3 +27,10 @@ const char* ModelessControl(int index, const DialogItemTemplate** item);
 // Called by SetDlgItemTextA after a text of the modeless dialog changed
 // (window.cpp redraws what shows it).
 void ModelessTextChanged();
+
+// A message box over the open modal dialog: SuspendModalDialog gives the
+// terminal back as it was found (its modes and, where the terminal has one,
+// its main screen), true when a dialog held it; ResumeModalDialog takes it
+// again and redraws the whole dialog.
+bool SuspendModalDialog();
+void ResumeModalDialog();
