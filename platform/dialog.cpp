@@ -786,6 +786,7 @@ bool IsModelessDialog(HWND window) {
     return window == (HWND)&Modeless && Modeless.open;
 }
 
+// cppcheck-suppress constParameter
 bool IsModalDialog(HWND window) {
     return window == (HWND)&Active && Active.open;
 }

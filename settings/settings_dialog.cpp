@@ -17,9 +17,10 @@ static char SystemText[512];
 
 static void Add(const char* text) {
     size_t used = strlen(SaveMessage);
+    size_t room = sizeof SaveMessage - used; // with the terminator's byte
     size_t length = strlen(text);
-    if (length > sizeof SaveMessage - 1 - used)
-        length = sizeof SaveMessage - 1 - used;
+    if (length >= room)
+        length = room - 1;
     memcpy(SaveMessage + used, text, length);
     SaveMessage[used + length] = '\0';
 }

@@ -281,7 +281,7 @@ static bool WriteFileBytes(const char* path, const char* bytes, size_t length) {
 static int WriteConsoleState(const char* file) {
     Sleep(1500);
     HWND console = GetConsoleWindow();
-    const char* state = console == nullptr       ? "none"
+    const char* state = console == nullptr         ? "none"
                         : IsWindowEnabled(console) ? "enabled"
                                                    : "disabled";
     return WriteFileBytes((std::string(file) + ".console").c_str(), state, strlen(state)) ? 0 : 3;
