@@ -318,9 +318,12 @@ TEST_F(SettingsDialog, ReadOnlyFileSaysSoKeepsWhatWasTypedAndMemoryKeepsTheFile)
     EXPECT_EQ(RunHost::Replacement, "");
 }
 
-// Whether a new file can be made in the folder (it is removed again).
+// Whether a new file can be made in the folder. It is removed again, but
+// when the folder has become immutable in between it stays: each probe
+// has a name of its own.
 bool MayCreateIn(const std::string& folder) {
-    std::string probe = PathJoin(folder, "probe");
+    static int probes = 0;
+    std::string probe = PathJoin(folder, "probe-" + std::to_string(++probes));
     HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
