@@ -33,7 +33,8 @@
 //   monitor.cpp        the monitor it shows on: MonitorFromWindow,
 //                      GetMonitorInfoA
 //   system.cpp         the system the module runs on: GetCurrentProcess,
-//                      IsWow64Process, GetSystemWindowsDirectoryA
+//                      IsWow64Process, GetSystemWindowsDirectoryA,
+//                      GetEnvironmentVariableA
 // The families share the layer's own headers, which the plug-in never
 // includes: handles.h (the handle table), errors.h (errno to Windows codes),
 // files.h (descriptors; with the POSIX plumbing of posix/, whole writes and
@@ -355,6 +356,7 @@ typedef struct {
 #define MONITOR_DEFAULTTOPRIMARY 1
 #define MONITOR_DEFAULTTONEAREST 2
 #define MONITORINFOF_PRIMARY 1
+#define ERROR_ENVVAR_NOT_FOUND 203
 
 extern "C" {
 // window.cpp
@@ -370,4 +372,5 @@ BOOL GetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info);
 HANDLE GetCurrentProcess(void);
 BOOL IsWow64Process(HANDLE process, PBOOL wow64);
 UINT GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 }

@@ -27,10 +27,13 @@ static char Password[HOST_TEXT_SIZE + 1];
 static char Program[PATH_ARRAY];
 static char Prefix[PATH_ARRAY];
 static char Candidate[PATH_ARRAY];
-// The Windows folder, and the place in its Sysnative folder where a 32-bit
-// process finds a program of the 64-bit System32.
+// The Windows folder, its System32, and the place in its Sysnative folder
+// where a 32-bit process finds a program of the 64-bit System32; the PATH
+// variable, as long as Windows lets it be.
 static char WindowsFolder[PATH_ARRAY];
+static char System32[PATH_ARRAY];
 static char Sysnative[PATH_ARRAY];
+static char PathVariable[32767];
 
 void Append(const char* text) {
     size_t used = strlen(Message);
@@ -181,56 +184,103 @@ static BOOL LostItsOpeningQuote(const char* line) {
            (quote[1] == '\0' || IsBlank(quote[1]));
 }
 
-// Compares two paths without regard to case or to the kind of separator.
-static BOOL SamePath(const char* a, const char* b) {
-    for (;; a++, b++) {
-        char x = *a == '/' ? '\\' : *a, y = *b == '/' ? '\\' : *b;
-        if (x >= 'a' && x <= 'z')
-            x = (char)(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = (char)(y - 'a' + 'A');
-        if (x != y)
+static BOOL IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+static char Folded(char c) {
+    if (c == '/')
+        return '\\';
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+// Whether the folder (length characters of folder) is System32 or lies
+// below it, compared without regard to case or to the kind of separator;
+// the rest of its path below System32 (empty, or from a separator on) into
+// *rest.
+static BOOL InSystem32(const char* folder, size_t length, const char** rest) {
+    size_t base = strlen(System32);
+    if (length < base)
+        return FALSE;
+    for (size_t i = 0; i < base; i++) {
+        if (Folded(folder[i]) != Folded(System32[i]))
             return FALSE;
-        if (x == '\0')
-            return TRUE;
     }
+    if (length > base && !IsSeparator(folder[base]))
+        return FALSE;
+    *rest = folder + base;
+    return TRUE;
+}
+
+// Whether the program by that name is in the Sysnative twin of a folder in
+// System32; its path there into Sysnative.
+static BOOL FoundInSysnative(const char* folder, size_t length, const char* name) {
+    const char* rest = NULL;
+    if (!InSystem32(folder, length, &rest))
+        return FALSE;
+    size_t restLength = length - (size_t)(rest - folder);
+    while (restLength > 0 && IsSeparator(rest[restLength - 1]))
+        restLength--;
+    // The process-creation call adds ".exe" to a name without an extension.
+    BOOL extension = strchr(name, '.') != NULL;
+    size_t windows = strlen(WindowsFolder);
+    size_t total =
+        windows + strlen("\\Sysnative") + restLength + 1 + strlen(name) + (extension ? 0 : 4);
+    if (total > PATH_CAPACITY - 1)
+        return FALSE;
+    memcpy(Sysnative, WindowsFolder, windows);
+    memcpy(Sysnative + windows, "\\Sysnative", strlen("\\Sysnative"));
+    size_t used = windows + strlen("\\Sysnative");
+    memcpy(Sysnative + used, rest, restLength);
+    used += restLength;
+    Sysnative[used++] = '\\';
+    strcpy(Sysnative + used, name);
+    if (!extension)
+        strcat(Sysnative, ".exe");
+    return IsFile(Sysnative);
 }
 
 // Whether a program that was not found is one of the 64-bit System32, which a
 // 32-bit process on 64-bit Windows does not see: there System32 shows the
-// 32-bit SysWOW64 instead, so wsl.exe, bash.exe or OpenSSH's ssh.exe are not
-// found by their names, nor under System32. The real folder is reached as
-// %windir%\Sysnative. Puts the program's path there into Sysnative.
+// 32-bit SysWOW64 instead, so wsl.exe, bash.exe or OpenSSH's ssh.exe (in
+// System32\OpenSSH, on the PATH) are not found by their names, nor by their
+// paths. The real folder is reached as %windir%\Sysnative. Puts the
+// program's path there into Sysnative.
 static BOOL InSysnative(void) {
     BOOL wow64 = FALSE;
     if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
         return FALSE;
     UINT length = GetSystemWindowsDirectoryA(WindowsFolder, PATH_CAPACITY);
-    if (length == 0 || length >= PATH_CAPACITY)
+    if (length == 0 || length + strlen("\\System32") > PATH_CAPACITY - 1)
         return FALSE;
-    if (WindowsFolder[length - 1] == '\\')
+    while (length > 0 && IsSeparator(WindowsFolder[length - 1]))
         WindowsFolder[--length] = '\0';
-    // A bare name is looked for in System32 too; a path counts only when it
-    // names System32 itself.
+    strcpy(System32, WindowsFolder);
+    strcat(System32, "\\System32");
     const char* name = Program;
     for (const char* p = Program; *p != '\0'; p++) {
-        if (*p == '\\' || *p == '/' || *p == ':')
+        if (IsSeparator(*p) || *p == ':')
             name = p + 1;
     }
-    // The process-creation call adds ".exe" to a name without an extension.
-    BOOL extension = strchr(name, '.') != NULL;
-    if (length + strlen("\\Sysnative\\") + strlen(name) + (extension ? 0 : 4) > PATH_CAPACITY - 1)
+    if (name[0] == '\0')
         return FALSE;
-    if (name != Program) {
-        size_t folder = (size_t)(name - Program - 1);
-        memcpy(Candidate, Program, folder);
-        Candidate[folder] = '\0';
-        wsprintfA(Sysnative, "%s\\System32", WindowsFolder);
-        if (!SamePath(Candidate, Sysnative))
-            return FALSE;
+    // A path counts when it lies in System32.
+    if (name != Program)
+        return FoundInSysnative(Program, (size_t)(name - Program), name);
+    // A bare name is looked for in System32, then in the folders of the PATH.
+    if (FoundInSysnative(System32, strlen(System32), name))
+        return TRUE;
+    DWORD size = GetEnvironmentVariableA("PATH", PathVariable, sizeof PathVariable);
+    if (size == 0 || size >= sizeof PathVariable)
+        return FALSE;
+    for (const char* entry = PathVariable; *entry != '\0';) {
+        const char* end = strchr(entry, ';');
+        size_t entryLength = end != NULL ? (size_t)(end - entry) : strlen(entry);
+        if (FoundInSysnative(entry, entryLength, name))
+            return TRUE;
+        entry += entryLength + (end != NULL ? 1 : 0);
     }
-    wsprintfA(Sysnative, "%s\\Sysnative\\%s%s", WindowsFolder, name, extension ? "" : ".exe");
-    return IsFile(Sysnative);
+    return FALSE;
 }
 
 // The program that was looked for and, where the line looks mistyped or

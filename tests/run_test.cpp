@@ -706,9 +706,10 @@ UINT WINAPI FakeWindowsFolder(LPSTR buffer, UINT size) {
 }
 
 // The 32-bit module on 64-bit Windows sees SysWOW64 in place of System32;
-// a program only the 64-bit System32 has is reached as %windir%\Sysnative.
-// Here the module is told it runs under WOW64, in a Windows folder the test
-// makes, whose Sysnative folder holds the program.
+// a program only the 64-bit System32 has is reached as %windir%\Sysnative:
+// wsl.exe by its name, OpenSSH's ssh.exe in System32\OpenSSH by its path or
+// through the PATH. Here the module is told it runs under WOW64, in a
+// Windows folder the test makes, whose Sysnative folder holds the programs.
 TEST_F(Run, ProgramOnlyInSysnativeIsNamedThere) {
     ImportStub wow(plugin.Module(), "kernel32.dll", "IsWow64Process", (void*)&Wow64);
     ImportStub folder(plugin.Module(), "kernel32.dll", "GetSystemWindowsDirectoryA",
@@ -716,23 +717,29 @@ TEST_F(Run, ProgramOnlyInSysnativeIsNamedThere) {
     ASSERT_TRUE(wow.Placed() && folder.Placed());
     TempDir windows;
     FakeWindows = windows.Path();
-    CreateDirectoryA(windows.Join("Sysnative").c_str(), nullptr);
-    CreateDirectoryA(windows.Join("System32").c_str(), nullptr);
-    std::string native = PathJoin(windows.Join("Sysnative"), "ep-only-native.exe");
-    ASSERT_TRUE(WriteBytes(native, "MZ"));
+    std::string sysnative = windows.Join("Sysnative");
+    std::string openssh = PathJoin(windows.Join("System32"), "OpenSSH");
+    for (const std::string& dir :
+         {sysnative, PathJoin(sysnative, "OpenSSH"), windows.Join("System32"), openssh})
+        CreateDirectoryA(dir.c_str(), nullptr);
+    std::string wsl = PathJoin(sysnative, "ep-wsl.exe");
+    std::string ssh = PathJoin(PathJoin(sysnative, "OpenSSH"), "ep-ssh.exe");
+    ASSERT_TRUE(WriteBytes(wsl, "MZ") && WriteBytes(ssh, "MZ"));
+    char path[32767];
+    DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
+    SetEnvironmentVariableA("PATH", (std::string(path, length) + ";" + openssh + "\\").c_str());
     const std::string hint = "\nHint: this 32-bit plug-in runs on 64-bit Windows, where System32 "
                              "shows it the 32-bit SysWOW64 instead, and the program is not there. "
                              "It is in the 64-bit System32, which a 32-bit program reaches as "
-                             "%windir%\\Sysnative: write it as\n" +
-                             native;
+                             "%windir%\\Sysnative: write it as\n";
     struct Case {
-        std::string line;
-        bool hinted;
+        std::string line, found;
     };
     const Case cases[] = {
-        {"ep-only-native %f", true},
-        {"\"" + PathJoin(windows.Join("system32"), "ep-only-native.exe") + "\" %f", true},
-        {"\"" + PathJoin(work, "ep-only-native.exe") + "\" %f", false},
+        {"ep-wsl %f", wsl},
+        {"\"" + PathJoin(openssh, "ep-ssh.exe") + "\" %f", ssh},
+        {"ep-ssh %f", ssh},
+        {"\"" + PathJoin(work, "ep-wsl.exe") + "\" %f", ""},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.line);
@@ -741,12 +748,13 @@ TEST_F(Run, ProgramOnlyInSysnativeIsNamedThere) {
         plugin.Install(run, work, test.line);
         std::vector<Box> boxes = plugin.Call(run);
         ASSERT_TRUE(IsOnlyBox(boxes, "Execute Error!", "\n" + SystemWords(ERROR_FILE_NOT_FOUND)));
-        if (test.hinted)
-            EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!", hint));
+        if (!test.found.empty())
+            EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!", hint + test.found));
         else
             EXPECT_EQ(boxes[0].text.find("Sysnative"), std::string::npos) << boxes[0].text;
         EXPECT_FALSE(run.replaced);
     }
+    SetEnvironmentVariableA("PATH", std::string(path, length).c_str());
 }
 #endif
 

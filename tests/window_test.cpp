@@ -174,7 +174,7 @@ TEST(Window, WithoutTerminalTheCallsWorkAndShowNothing) {
 // What the run asks before it places the window and while it waits: which
 // handles are windows, whether they show, the one monitor (the desktop,
 // all of it work area); and the system, which runs nothing under WOW64 and
-// has no Windows folder.
+// has no Windows folder, and its variables.
 TEST(Window, WindowsMonitorAndSystemAnswerAsTheRunAsksThem) {
     ErrorsToFile errors;
     HWND dialog = Create();
@@ -222,6 +222,16 @@ TEST(Window, WindowsMonitorAndSystemAnswerAsTheRunAsksThem) {
     EXPECT_EQ(GetSystemWindowsDirectoryA(folder, sizeof folder), 0u);
     EXPECT_STREQ(folder, "");
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    setenv("EP_WINDOW_TEST", "abc", 1);
+    char value[4] = "xyz";
+    EXPECT_EQ(GetEnvironmentVariableA("EP_WINDOW_TEST", value, 3), 4u);
+    EXPECT_STREQ(value, "xyz");
+    EXPECT_EQ(GetEnvironmentVariableA("EP_WINDOW_TEST", value, 4), 3u);
+    EXPECT_STREQ(value, "abc");
+    unsetenv("EP_WINDOW_TEST");
+    SetLastError(0);
+    EXPECT_EQ(GetEnvironmentVariableA("EP_WINDOW_TEST", value, 4), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ENVVAR_NOT_FOUND);
     EXPECT_EQ(errors.Written(), "");
 }
 
