@@ -191,7 +191,8 @@ password() { # password EXPECTED NAME ARGS...
     host_cmd run "$@" </dev/null >"$work/out" 2>"$work/err"
     check "$name exits 0" $?
     [ "$(tr -d '\r' <"$work/out")" = "${#expected}:$expected" ]
-    check "$name gives '$expected' ($(cat "$work/out"))" $?
+    local status=$?
+    check "$name gives '$expected' ($(cat "$work/out"))" $status
 }
 password "from file" "--password-file" --password-file "$(to_native "$work/password")"
 PREPROCESSOR_PASSWORD="from env" password "from env" "PREPROCESSOR_PASSWORD"

@@ -19,7 +19,8 @@ source=$(cd "$(dirname "$0")/.." && pwd)
 work_folder
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
-check "cmake --install exits 0 ($(tail -n 3 "$work/install.log"))" $?
+status=$?
+check "cmake --install exits 0 ($(tail -n 3 "$work/install.log"))" $status
 
 # Exactly these files: no settings file, no test program.
 doc=share/doc/external-preprocessor

@@ -17,12 +17,16 @@ work_folder
 # this machine lacks depend on the machine, not on the page).
 mandoc -T lint -W warning "$page" >"$work/lint" 2>&1
 check "mandoc -T lint exits 0" $?
-[ ! -s "$work/lint" ]; check "mandoc -T lint finds nothing: $(cat "$work/lint")" $?
+[ ! -s "$work/lint" ]
+status=$?
+check "mandoc -T lint finds nothing: $(cat "$work/lint")" $status
 
 # man renders the page as a user reads it, through groff, without a warning.
 MANWIDTH=80 man --warnings -l "$page" >"$work/man" 2>"$work/man-warnings"
 check "man -l exits 0" $?
-[ ! -s "$work/man-warnings" ]; check "man -l gives no warning: $(cat "$work/man-warnings")" $?
+[ ! -s "$work/man-warnings" ]
+status=$?
+check "man -l gives no warning: $(cat "$work/man-warnings")" $status
 for heading in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES "EXIT STATUS" SIGNALS EXAMPLES; do
     grep -q "^$heading\$" "$work/man"; check "man -l shows the section $heading" $?
 done
