@@ -183,7 +183,9 @@ fi
 # --- The password without the command line -----------------------------------------
 # --password-file gives the first line of a file, PREPROCESSOR_PASSWORD when
 # neither it nor -p is given; -p still comes first.
-settings "\"$child_path\" --child echo-args %p"
+# The placeholder in quotes, so that the password reaches the child as one
+# argument; the outer pair, which reading the file takes off, keeps them.
+settings "\"\"$child_path\" --child echo-args \"%p\"\""
 printf 'from file\r\nsecond line\n' >"$work/password"
 password() { # password EXPECTED NAME ARGS...
     local expected=$1 name=$2
