@@ -2,6 +2,7 @@
 #include "messages.h"
 #include "run.h"
 #include "settings/settings.h"
+#include "wide.h"
 
 #include <string.h>
 
@@ -24,6 +25,10 @@ static char Password[HOST_TEXT_SIZE + 1];
 static char Program[PATH_ARRAY];
 static char Prefix[PATH_ARRAY];
 static char Candidate[PATH_ARRAY];
+// A box's text and caption with a path that the code page may lack: ANSI
+// text converted, one character for each byte at most, and the path.
+static WCHAR WideMessage[sizeof Message + PATH_ARRAY];
+static WCHAR WideCaption[16];
 
 void Append(const char* text) {
     size_t used = strlen(Message);
@@ -77,10 +82,35 @@ void ShowError(void) {
     MessageBoxA(Host->OwnerWindow, Message, "Error", ErrorBox);
 }
 
-void ShowFileError(const char* format, const char* path, DWORD error) {
-    wsprintfA(Message, format, path, (int)error);
+// Shows Message with the path put in at its byte at, as the system names
+// the path: a box that names a folder outside the code page names that
+// folder, not a look-alike.
+static void ShowNaming(HWND owner, const char* caption, size_t at, const WCHAR* path) {
+    const size_t capacity = sizeof WideMessage / sizeof WideMessage[0];
+    size_t used = AnsiToWideText(Message, at, WideMessage, capacity);
+    size_t length = WideLength(path);
+    memcpy(WideMessage + used, path, length * sizeof(WCHAR));
+    used += length;
+    AnsiToWideText(Message + at, strlen(Message + at), WideMessage + used, capacity - used);
+    WidenAscii(caption, WideCaption);
+    MessageBoxW(owner, WideMessage, WideCaption, ErrorBox);
+}
+
+void ShowFileError(const char* format, const WCHAR* path, DWORD error) {
+    const char* insert = strstr(format, "%s");
+    size_t at = (size_t)(insert - format);
+    memcpy(Message, format, at);
+    wsprintfA(Message + at, insert + 2, (int)error);
     AppendReason(error);
-    ShowError();
+    ShowNaming(Host->OwnerWindow, "Error", at, path);
+}
+
+void ShowPathError(const char* before, const WCHAR* path, const char* after) {
+    Message[0] = '\0';
+    Append(before);
+    size_t at = strlen(Message);
+    Append(after);
+    ShowNaming(Host->OwnerWindow, "Error", at, path);
 }
 
 // Copies text into Masked with every occurrence of the password as "****".
@@ -183,7 +213,7 @@ static void AppendProgram(void) {
 // read (and why), or holds none.
 static void AppendSettingsState(void) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(SettingsPath, GetFileExInfoStandard, &info)) {
+    if (!GetFileAttributesExW(SettingsPath, GetFileExInfoStandard, &info)) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             Append("\nThe file does not exist.");
@@ -197,7 +227,7 @@ static void AppendSettingsState(void) {
         Append("\nThat is a directory, not a file.");
         return;
     }
-    HANDLE file = CreateFileA(SettingsPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE file = CreateFileW(SettingsPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         Append("\nThe file could not be read:");
@@ -212,20 +242,25 @@ void ShowNotStarted(DWORD error) {
     Message[0] = '\0';
     Append(ShownCommandLine());
     const char* p = CommandLine;
+    // Where the box names the settings file, the byte of Message it goes at.
+    size_t pathAt = 0;
     while (IsBlank(*p))
         p++;
     if (*p == '\0') {
         Append("\nNo command line is set. Write one as CommandLine in section [Path] of the "
                "settings file:\n");
-        if (SettingsPath[0] == '\0') {
+        if (SettingsPath[0] == 0) {
             Append("(none: no settings path could be made from the module's path)");
         } else {
-            Append(SettingsPath);
+            pathAt = strlen(Message);
             AppendSettingsState();
         }
     } else {
         AppendReason(error);
         AppendProgram();
     }
-    MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
+    if (pathAt != 0)
+        ShowNaming(NULL, "Execute Error!", pathAt, SettingsPath);
+    else
+        MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
 }

@@ -17,6 +17,7 @@
 #include "messages.h"
 #include "settings/settings.h"
 #include "wait.h"
+#include "wide.h"
 
 #include <string.h>
 
@@ -32,12 +33,17 @@ enum {
     COMPARE_CHUNK = 4096
 };
 
-// The capture file's name: the input file's path followed by ".sql"; the
-// standard error file's: the input file's path followed by ".err".
-static char CaptureFile[PATH_ARRAY + 4];
-static char ErrorFile[PATH_ARRAY + 4];
-static char TempDirectory[PATH_ARRAY];
-static char NewInputFile[PATH_ARRAY];
+// The run's files as the system names them, whatever characters the
+// temporary directory's name holds; InputFile is the input file's name as
+// the program gets it (its ANSI long or short name), empty where it has
+// none. The capture file's name: the input file's path followed by ".sql";
+// the standard error file's: the input file's path followed by ".err".
+static WCHAR InputPath[PATH_ARRAY];
+static WCHAR CaptureFile[PATH_ARRAY + 4];
+static WCHAR ErrorFile[PATH_ARRAY + 4];
+static WCHAR TempDirectory[PATH_ARRAY];
+static WCHAR NewInputPath[PATH_ARRAY];
+static WCHAR Prefix[3];
 static char Chunk[COMPARE_CHUNK];
 // The host's handle of the text; kept from run to run, so a host without
 // GetTargetHandle gets back whatever it was last.
@@ -65,8 +71,8 @@ static const char ReadFailed[] = "Could not read temporary file\n'%s'\nError cod
 // for a moment after the program has ended (a console host, a virus
 // scanner), and Windows refuses to remove an open file: try again for up to
 // a second.
-static void RemoveFile(const char* path) {
-    for (int tries = 0; !DeleteFileA(path) && tries < 50; tries++) {
+static void RemoveFile(const WCHAR* path) {
+    for (int tries = 0; !DeleteFileW(path) && tries < 50; tries++) {
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
             return;
@@ -88,7 +94,7 @@ static void CloseOutputFiles(void) {
 // else.
 static void RemoveTemporaryFiles(void) {
     if (InputCreated)
-        RemoveFile(InputFile);
+        RemoveFile(InputPath);
     if (CaptureCreated)
         RemoveFile(CaptureFile);
     if (ErrorCreated)
@@ -102,17 +108,19 @@ static void RemoveTemporaryFiles(void) {
 // made there. The name is the directory, a separator where it lacks one,
 // "se", up to four hexadecimal digits and ".TMP": it must fit in 259
 // characters. Not every implementation of the unique-name call refuses a
-// longer one.
+// longer one. A WorkingDirectory with bytes that are no characters of the
+// code page names no folder: its look-alike is never used.
 static DWORD ChooseDirectory(void) {
     if (WorkingDirectory[0] != '\0') {
-        strcpy(TempDirectory, WorkingDirectory);
+        if (!AnsiToWide(WorkingDirectory, TempDirectory, PATH_ARRAY))
+            return ERROR_NO_UNICODE_TRANSLATION;
     } else {
-        TempDirectory[0] = '\0';
-        DWORD length = GetTempPathA(PATH_CAPACITY, TempDirectory);
+        TempDirectory[0] = 0;
+        DWORD length = GetTempPathW(PATH_CAPACITY, TempDirectory);
         if (length == 0 || length >= PATH_CAPACITY)
-            TempDirectory[0] = '\0';
+            TempDirectory[0] = 0;
     }
-    size_t length = strlen(TempDirectory);
+    size_t length = WideLength(TempDirectory);
     BOOL separator =
         length > 0 && (TempDirectory[length - 1] == '\\' || TempDirectory[length - 1] == '/');
     if (length == 0)
@@ -123,31 +131,32 @@ static DWORD ChooseDirectory(void) {
 }
 
 // Creates a new uniquely named, empty input file and derives the other two
-// files' names from it. The new name is taken before an earlier input file
-// of this run is removed, so that the same name cannot come back. 0, or the
-// error code.
+// files' names from it, and the input file's name for the program. The new
+// name is taken before an earlier input file of this run is removed, so
+// that the same name cannot come back. 0, or the error code.
 static DWORD TakeInputName(void) {
-    if (GetTempFileNameA(TempDirectory, "se", 0, NewInputFile) == 0)
+    WidenAscii("se", Prefix);
+    if (GetTempFileNameW(TempDirectory, Prefix, 0, NewInputPath) == 0)
         return GetLastError();
     if (InputCreated)
-        RemoveFile(InputFile);
-    strcpy(InputFile, NewInputFile);
+        RemoveFile(InputPath);
+    WideWithAscii(InputPath, NewInputPath, "");
     InputCreated = TRUE;
-    strcpy(CaptureFile, InputFile);
-    strcat(CaptureFile, ".sql");
-    strcpy(ErrorFile, InputFile);
-    strcat(ErrorFile, ".err");
+    WideWithAscii(CaptureFile, InputPath, ".sql");
+    WideWithAscii(ErrorFile, InputPath, ".err");
+    if (!ProgramPath(InputPath, InputFile, PATH_ARRAY))
+        InputFile[0] = '\0';
     return 0;
 }
 
 // Creates one of the files the program writes, exclusively and with a
 // handle the program inherits; NULL when it cannot be created.
-static HANDLE CreateOutputFile(const char* path, BOOL* created) {
+static HANDLE CreateOutputFile(const WCHAR* path, BOOL* created) {
     SECURITY_ATTRIBUTES inherit;
     memset(&inherit, 0, sizeof inherit);
     inherit.nLength = sizeof inherit;
     inherit.bInheritHandle = TRUE;
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return NULL;
@@ -161,7 +170,7 @@ static BOOL NameTaken(DWORD error) {
 
 // Creates the output files beside the input file; 0, or the error code
 // with the failed file's name in *failed.
-static DWORD CreateOutputFiles(const char** failed) {
+static DWORD CreateOutputFiles(const WCHAR** failed) {
     Capture = CreateOutputFile(CaptureFile, &CaptureCreated);
     if (Capture == NULL) {
         *failed = CaptureFile;
@@ -184,14 +193,15 @@ static DWORD CreateOutputFiles(const char** failed) {
 // (after the box) when the files cannot be made.
 static BOOL CreateTemporaryFiles(void) {
     InputFile[0] = '\0';
-    CaptureFile[0] = '\0';
-    ErrorFile[0] = '\0';
+    InputPath[0] = 0;
+    CaptureFile[0] = 0;
+    ErrorFile[0] = 0;
     DWORD error = ChooseDirectory();
     for (int tries = 0; error == 0; tries++) {
         error = TakeInputName();
         if (error != 0)
             break;
-        const char* failed = NULL;
+        const WCHAR* failed = NULL;
         DWORD outputError = CreateOutputFiles(&failed);
         if (outputError == 0)
             return TRUE;
@@ -212,8 +222,20 @@ static BOOL CreateTemporaryFiles(void) {
 // --- The text to the program ------------------------------------------------
 
 // Expands the command line and, where the settings ask for it, makes the
-// program's environment. FALSE (after the box) when nothing is to be run.
+// program's environment. FALSE (after the box) when nothing is to be run:
+// also when the program is to be given the input file's path on its ANSI
+// command line or in its environment, and that path has no ANSI name.
 static BOOL PrepareCommand(void) {
+    if (InputFile[0] == '\0' && (strstr(CommandLine, "%f") != NULL || TextsInEnvironment)) {
+        ShowPathError("The program cannot be given the temporary file's path: the name of its "
+                      "folder\n'",
+                      TempDirectory,
+                      "'\nholds characters that the system's ANSI code page lacks, and it has no "
+                      "short (8.3) name.\nSet WorkingDirectory in section [Path] of the settings "
+                      "file to a folder whose name the code page holds.\nNothing was run and the "
+                      "text was left as it was.");
+        return FALSE;
+    }
     if (!ExpandCommandLine(InputFile)) {
         wsprintfA(Message, "The expanded command line is longer than 259 characters.\n"
                            "Nothing was run and the text was left as it was.");
@@ -221,10 +243,11 @@ static BOOL PrepareCommand(void) {
         return FALSE;
     }
     if (TextsInEnvironment && !MakeEnvironment()) {
-        wsprintfA(Message,
-                  "The environment with the PREPROCESSOR variables does not fit in the %u bytes "
-                  "the plug-in has for it.\nNothing was run and the text was left as it was.",
-                  (UINT)ENVIRONMENT_CAPACITY);
+        wsprintfA(
+            Message,
+            "The environment with the PREPROCESSOR variables does not fit in the %u bytes "
+            "the plug-in has for it.\nNothing was run and the text was left as it was.",
+            (UINT)ENVIRONMENT_CAPACITY);
         ShowError();
         return FALSE;
     }
@@ -259,10 +282,10 @@ static BOOL WriteInput(HANDLE input) {
 // Opens the input file, prepares the command and writes the text; FALSE
 // (after the box) when nothing is to be run.
 static BOOL PrepareInput(void) {
-    HANDLE input = CreateFileA(InputFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+    HANDLE input = CreateFileW(InputPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, NULL);
     if (input == INVALID_HANDLE_VALUE) {
-        ShowFileError(CreateFailed, InputFile, GetLastError());
+        ShowFileError(CreateFailed, InputPath, GetLastError());
         return FALSE;
     }
     BOOL ready = PrepareCommand() && WriteInput(input);
@@ -379,7 +402,7 @@ static void ShowTimedOut(void) {
 // longer than the buffer holds (found by reading one byte past it, never by
 // taking more than it holds) or holds a NUL byte, which would cut the text
 // the host takes. source says where the program put it, for the box.
-static BOOL ReadResult(HANDLE file, const char* path, const char* source) {
+static BOOL ReadResult(HANDLE file, const WCHAR* path, const char* source) {
     DWORD read = 0;
     char beyond = 0;
     DWORD more = 0;
@@ -430,16 +453,16 @@ static BOOL HoldsTheText(HANDLE file, BOOL* same) {
 // A program that wrote nothing has either edited its input file, whose
 // content is then the result, or done nothing a text can be made of.
 static BOOL TakeEditedInput(void) {
-    HANDLE input = CreateFileA(InputFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE input = CreateFileW(InputPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (input == INVALID_HANDLE_VALUE) {
-        ShowFileError(ReadFailed, InputFile, GetLastError());
+        ShowFileError(ReadFailed, InputPath, GetLastError());
         return FALSE;
     }
     BOOL same = FALSE;
     BOOL taken = FALSE;
     if (!HoldsTheText(input, &same)) {
-        ShowFileError(ReadFailed, InputFile, GetLastError());
+        ShowFileError(ReadFailed, InputPath, GetLastError());
     } else if (same) {
         wsprintfA(Message, "The program wrote nothing to its standard output and left the file "
                            "as it was.");
@@ -447,7 +470,7 @@ static BOOL TakeEditedInput(void) {
         Append(TextKept);
         ShowError();
     } else {
-        taken = ReadResult(input, InputFile, "left in its input file");
+        taken = ReadResult(input, InputPath, "left in its input file");
     }
     CloseHandle(input);
     return taken;
