@@ -245,7 +245,7 @@ static BOOL PrepareCommand(void) {
     if (TextsInEnvironment && !MakeEnvironment()) {
         wsprintfA(
             Message,
-            "The environment with the PREPROCESSOR variables does not fit in the %u bytes "
+            "The environment with the PREPROCESSOR variables does not fit in the %u characters "
             "the plug-in has for it.\nNothing was run and the text was left as it was.",
             (UINT)ENVIRONMENT_CAPACITY);
         ShowError();
@@ -310,6 +310,8 @@ static BOOL StartProgram(PROCESS_INFORMATION* process) {
     DWORD flags = NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
     if (HideConsole)
         flags |= CREATE_NO_WINDOW;
+    if (TextsInEnvironment)
+        flags |= CREATE_UNICODE_ENVIRONMENT;
     if (!CreateProcessA(NULL, ExpandedCommandLine, NULL, NULL, TRUE, flags,
                         TextsInEnvironment ? Environment : NULL, NULL, &startup, process)) {
         ShowNotStarted(GetLastError());
