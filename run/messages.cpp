@@ -209,6 +209,15 @@ static void AppendProgram(void) {
     }
 }
 
+// Whether the file begins with a UTF-8 byte order mark, which Windows reads
+// as part of the first line, so that a section header there is none.
+static BOOL BeginsWithUtf8Mark(HANDLE file) {
+    unsigned char start[3];
+    DWORD read = 0;
+    return ReadFile(file, start, sizeof start, &read, NULL) && read == sizeof start &&
+           start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF;
+}
+
 // Why the settings file gave no command line: it does not exist, cannot be
 // read (and why), or holds none.
 static void AppendSettingsState(void) {
@@ -234,8 +243,12 @@ static void AppendSettingsState(void) {
         AppendReason(GetLastError());
         return;
     }
+    BOOL marked = BeginsWithUtf8Mark(file);
     CloseHandle(file);
     Append("\nThe file holds no CommandLine in that section, or an empty one.");
+    if (marked)
+        Append("\nThe settings file begins with a UTF-8 byte order mark, which Windows reads as "
+               "part of its first line: save it as ANSI.");
 }
 
 void ShowNotStarted(DWORD error) {
