@@ -1,11 +1,12 @@
 #!/bin/bash
 # Installs what the build, the tests and the demo need, where it is missing:
-# the native tool chain and libraries (and g++ for 32-bit programs), mandoc
+# the native tool chain and libraries, mandoc
 # for the manual page, mingw-w64 for the Windows modules, Wine (64- and
 # 32-bit, with its own fonts for the dialog's picture) and Xvfb to run them,
 # tmux for the terminal dialog's tests, vim and Emacs for the editors' tests,
 # clang with its sanitizer and fuzzer runtimes for the fuzz targets, and
-# clang-format, shellcheck, clang-tidy and cppcheck for the lint stage. Run
+# clang-format, shellcheck, clang-tidy and cppcheck for the lint stage, and
+# a Latin-1 locale (en_US.ISO-8859-1) for the code-page tests. Run
 # as root on a Debian machine; does nothing when all is there. Messages go
 # to standard error; standard output carries only the environment lines that
 # Wine runs need (see enable-wine32.sh).
@@ -14,11 +15,11 @@
 set -euo pipefail
 
 packages=(cmake make g++ binutils cpp python3 tmux libgtest-dev libncurses-dev)
+# The locales, for a Latin-1 locale beside C.UTF-8 (see below).
+packages+=(locales)
 # mandoc checks plugin-host's manual page and renders it as HTML for the
 # Windows packages.
 packages+=(mandoc)
-# 32-bit g++ for the test that reads the version note of an ELF32 module.
-packages+=(g++-multilib)
 # The editors whose filter commands the tests run plugin-host under; any
 # vim or Emacs already installed will do.
 command -v vim >/dev/null || packages+=(vim-nox)
@@ -82,6 +83,23 @@ if [ ${#missing[@]} -gt 0 ]; then
         printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: -1\n' >"$preferences"
         apt_install -o "Dir::Etc::Preferences=$preferences"
     fi
+fi
+
+# A locale whose character set is not UTF-8, for the tests of what ANSI
+# means on Linux (tests/codepage_test.cpp): en_US.ISO-8859-1, generated from
+# its line in /etc/locale.gen.
+if ! locale -a 2>/dev/null | grep -qx 'en_US.iso88591'; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: the locale en_US.ISO-8859-1 is missing and generating it needs root" >&2
+        exit 1
+    fi
+    echo "setup: generating the locale en_US.ISO-8859-1" >&2
+    if grep -qE '^# *en_US ISO-8859-1$' /etc/locale.gen; then
+        sed -i -E 's/^# *(en_US ISO-8859-1)$/\1/' /etc/locale.gen
+    elif ! grep -qx 'en_US ISO-8859-1' /etc/locale.gen; then
+        echo 'en_US ISO-8859-1' >>/etc/locale.gen
+    fi
+    locale-gen --keep-existing >&2
 fi
 
 # 32-bit Windows programs need a 32-bit Wine loader that this machine can run.
