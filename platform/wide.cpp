@@ -242,10 +242,45 @@ extern "C" DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD siz
 
 // --- Profile files -------------------------------------------------------------
 
+namespace {
+
+// Whether the profile file begins with the UTF-16LE mark: the family keeps
+// such a file's text as UTF-8, whatever the ANSI set, so names and values
+// for it are converted to UTF-8 rather than as names.
+bool IsWideFile(const char* name) {
+    struct stat info;
+    int fd = name != NULL ? OpenProfile(name, &info) : -1;
+    unsigned char mark[2] = {0, 0};
+    bool wide = fd >= 0 && pread(fd, mark, 2, 0) == 2 && mark[0] == 0xFF && mark[1] == 0xFE;
+    if (fd >= 0)
+        close(fd);
+    return wide;
+}
+
+// Converts a section's or key's name, or a value, for the file: as a name,
+// or into UTF-8 for a UTF-16 file (NULL stays NULL); false with the error
+// set when it cannot be.
+bool ForFile(LPCWSTR wide, bool wideFile, char* text, size_t capacity, const char** result) {
+    if (wide == NULL || !wideFile)
+        return Narrow(wide, text, capacity, result);
+    *result = NULL;
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, (int)capacity, NULL, NULL);
+    if (length == 0) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    *result = text;
+    return true;
+}
+
+} // namespace
+
 // GetPrivateProfileStringW: GetPrivateProfileStringA with wide names, its
 // value in UTF-16, cut to size - 1 characters (never between the two halves
 // of a pair). The value of a UTF-16 file comes back as the file has it; any
-// other value, the file's bytes or the default, as names convert.
+// other value, the file's bytes or the default, as names convert. The
+// section's and the key's names are compared with a UTF-16 file's text as
+// they are, with another file's bytes converted as names are.
 // Differs from Windows: as GetPrivateProfileStringA; a value is cut to
 // 32767 characters, and a lone surrogate in a UTF-16 file reads as U+FFFD.
 extern "C" DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue,
@@ -254,10 +289,12 @@ extern "C" DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR 
         return 0;
     const char *sectionName, *keyName, *defaultText, *name;
     buffer[0] = 0;
-    if (!Narrow(section, Section, NAME_BYTES, &sectionName) ||
-        !Narrow(key, Key, NAME_BYTES, &keyName) ||
-        !Narrow(defaultValue, SecondName, NAME_BYTES, &defaultText) ||
-        !Narrow(fileName, FirstName, NAME_BYTES, &name))
+    if (!Narrow(fileName, FirstName, NAME_BYTES, &name))
+        return 0;
+    bool wideFile = IsWideFile(name);
+    if (!ForFile(section, wideFile, Section, NAME_BYTES, &sectionName) ||
+        !ForFile(key, wideFile, Key, NAME_BYTES, &keyName) ||
+        !Narrow(defaultValue, SecondName, NAME_BYTES, &defaultText))
         return 0;
     size_t wanted = size - 1 < TEXT_UNITS ? size - 1 : TEXT_UNITS;
     bool fromWideFile = false;
@@ -287,15 +324,18 @@ extern "C" UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultV
 }
 
 // WritePrivateProfileStringW: WritePrivateProfileStringA with wide names and
-// value, each converted as names are.
-// Differs from Windows: as WritePrivateProfileStringA, whose UTF-16 file
-// takes the value's bytes as UTF-8.
+// value: into a UTF-16 file as they are, into another as names convert.
+// Differs from Windows: as WritePrivateProfileStringA; a lone surrogate
+// written into a UTF-16 file becomes U+FFFD.
 extern "C" BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
                                            LPCWSTR fileName) {
     const char *sectionName, *keyName, *valueText, *name;
-    if (!Narrow(section, Section, NAME_BYTES, &sectionName) ||
-        !Narrow(key, Key, NAME_BYTES, &keyName) || !Narrow(value, Text, sizeof Text, &valueText) ||
-        !Narrow(fileName, FirstName, NAME_BYTES, &name))
+    if (!Narrow(fileName, FirstName, NAME_BYTES, &name))
+        return FALSE;
+    bool wideFile = IsWideFile(name);
+    if (!ForFile(section, wideFile, Section, NAME_BYTES, &sectionName) ||
+        !ForFile(key, wideFile, Key, NAME_BYTES, &keyName) ||
+        !ForFile(value, wideFile, Text, sizeof Text, &valueText))
         return FALSE;
     return WritePrivateProfileStringA(sectionName, keyName, valueText, name);
 }
