@@ -6,6 +6,10 @@
 
 // A path's short form, for ProgramPath.
 static WCHAR ShortPath[PATH_ARRAY];
+// A box's text and caption: ANSI text of at most 3071 bytes converted, one
+// character for each byte at most, and a path put in up to four times.
+static WCHAR BoxText[3072 + 4 * PATH_ARRAY];
+static WCHAR BoxCaption[32];
 
 size_t WideLength(const WCHAR* text) {
     size_t length = 0;
@@ -92,4 +96,27 @@ BOOL ProgramPath(const WCHAR* path, char* ansi, size_t capacity) {
         return TRUE;
     DWORD length = GetShortPathNameW(path, ShortPath, PATH_ARRAY);
     return length > 0 && length < PATH_ARRAY && WideToAnsi(ShortPath, ansi, capacity);
+}
+
+int MessageBoxNaming(HWND owner, const char* text, const WCHAR* path, const size_t* at,
+                     size_t count, const char* caption, UINT type) {
+    const size_t capacity = sizeof BoxText / sizeof BoxText[0];
+    size_t pathLength = WideLength(path);
+    size_t length = strlen(text);
+    size_t used = 0;
+    size_t from = 0;
+    BoxText[0] = 0;
+    for (size_t i = 0; i <= count; i++) {
+        size_t to = i < count && at[i] <= length ? at[i] : length;
+        if (to > from && to - from < capacity - used)
+            used += AnsiToWideText(text + from, to - from, BoxText + used, capacity - used);
+        if (i < count && used + pathLength < capacity) {
+            memcpy(BoxText + used, path, pathLength * sizeof(WCHAR));
+            used += pathLength;
+            BoxText[used] = 0;
+        }
+        from = to > from ? to : from;
+    }
+    WidenAscii(caption, BoxCaption);
+    return MessageBoxW(owner, BoxText, BoxCaption, type);
 }

@@ -51,3 +51,10 @@ void WideToAnsiText(const WCHAR* wide, char* ansi, size_t capacity);
 // short (8.3) name where it has one that the code page holds. FALSE when it
 // has neither.
 BOOL ProgramPath(const WCHAR* path, char* ansi, size_t capacity);
+
+// Shows a message box whose ANSI text has a path, as the system names it,
+// put in at each of count byte offsets of the text (in increasing order): a
+// box that names a folder outside the code page names that folder, never a
+// look-alike. The caption is ASCII. Returns what MessageBoxW returns.
+int MessageBoxNaming(HWND owner, const char* text, const WCHAR* path, const size_t* at,
+                     size_t count, const char* caption, UINT type);

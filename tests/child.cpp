@@ -51,6 +51,10 @@
 //                       there and writes "read:" and the line
 //   pause MS ARGS...    sleeps MS milliseconds whatever else its command line
 //                       holds (as a real program's options), writes "slept"
+//   console-tree MS FILE  (Windows only) as "tree MS FILE", and after a
+//                       second and a half (the progress window shows by
+//                       then) writes into FILE.console whether its console's
+//                       window is "enabled", "disabled", or "none"
 #include "child.h"
 
 #include <stdio.h>
@@ -271,6 +275,20 @@ static bool WriteFileBytes(const char* path, const char* bytes, size_t length) {
     bool written = fwrite(bytes, 1, length, file) == length;
     return fclose(file) == 0 && written;
 }
+
+#ifdef _WIN32
+// After a second and a half, writes into FILE.console the state of the
+// console window: the console host's, which no window of the host's run
+// may disable.
+static int WriteConsoleState(const char* file) {
+    Sleep(1500);
+    HWND console = GetConsoleWindow();
+    const char* state = console == nullptr         ? "none"
+                        : IsWindowEnabled(console) ? "enabled"
+                                                   : "disabled";
+    return WriteFileBytes((std::string(file) + ".console").c_str(), state, strlen(state)) ? 0 : 3;
+}
+#endif
 
 // A new file beside the old one, then put in its place.
 static int Rewrite(const char* path, const char* text) {
@@ -568,7 +586,15 @@ int RunChildMode(int argc, char** argv) {
     } else if (strcmp(mode, "environment") == 0) {
         code = EchoEnvironment();
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    else if (strcmp(mode, "console-tree") == 0 && count == 2) {
+        code = StartSleeper(args[0], args[1]);
+        if (code == 0)
+            code = WriteConsoleState(args[1]);
+        if (code == 0)
+            code = SleepFor(atol(args[0]));
+    }
+#else
     else if (strcmp(mode, "escape") == 0 && (count == 2 || count == 3)) {
         code = StartEscapes(atol(args[0]), args[1], count == 3);
     } else if (strcmp(mode, "read-tty") == 0) {
