@@ -13,8 +13,12 @@ template <typename T> static T Entry(void* module, const char* name) {
 bool LoadPluginModule(const std::string& path, PluginModule& module, std::string& error) {
     module = PluginModule();
     void* handle = OpenModule(path, error);
-    if (handle == nullptr)
-        return false;
+    return handle != nullptr && BindPluginModule(handle, path, module, error);
+}
+
+bool BindPluginModule(void* handle, const std::string& path, PluginModule& module,
+                      std::string& error) {
+    module = PluginModule();
     auto onInstall = Entry<decltype(&OnInstall)>(handle, "OnInstall");
     auto onCall = Entry<decltype(&OnCall)>(handle, "OnCall");
     auto onSettings = Entry<decltype(&OnSettings)>(handle, "OnSettings");

@@ -38,6 +38,11 @@ std::string ModuleInPath(const std::string& path);
 // missing; the module is then not left loaded.
 bool LoadPluginModule(const std::string& path, PluginModule& module, std::string& error);
 
+// The same for a module already loaded (handle) from path: on failure it is
+// unloaded.
+bool BindPluginModule(void* handle, const std::string& path, PluginModule& module,
+                      std::string& error);
+
 // Unloads a module LoadPluginModule loaded and clears the record; nothing
 // when it holds none.
 void FreePluginModule(PluginModule& module);

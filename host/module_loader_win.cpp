@@ -1,6 +1,10 @@
 // Loading a module and reading its version record on Windows: LoadLibraryA,
 // GetProcAddress and the version resource; and the module's import table,
 // where a host may give the module its own version of a system function.
+// Paths are ANSI text here, as plugin-host's command line gives them; the
+// paths learnt from the system (the program's own, the loaded module's) are
+// taken through the wide calls and given as ANSI text that names the very
+// same file, never a look-alike of it.
 #include "module_loader.h"
 
 #include <fstream>
@@ -14,14 +18,66 @@ const char* ModuleFileName() {
     return "external_preprocessor.dll";
 }
 
-// A Windows program's module lies beside it, as in each package.
+// The ANSI form of a wide text: exact (exact true: false when the code page
+// lacks a character), or else with "?" for each character it lacks.
+static std::string Ansi(const std::wstring& wide, bool exact, bool* whole = nullptr) {
+    BOOL used = FALSE;
+    bool utf8 = GetACP() == CP_UTF8;
+    DWORD flags = utf8 ? (exact ? WC_ERR_INVALID_CHARS : 0) : WC_NO_BEST_FIT_CHARS;
+    BOOL* usedDefault = utf8 ? nullptr : &used;
+    int length = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), (int)wide.size(), nullptr, 0,
+                                     nullptr, usedDefault);
+    std::string ansi((size_t)(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, flags, wide.c_str(), (int)wide.size(), &ansi[0], length,
+                            nullptr, usedDefault);
+    if (whole != nullptr)
+        *whole = (length > 0 || wide.empty()) && !used;
+    return ansi;
+}
+
+// A path as ANSI text that names the same file: the path itself where the
+// code page holds it, else with its folder's short (8.3) name (the file's
+// own name must be held, as a settings file's name is made from it). Empty
+// when neither serves.
+static std::string AnsiPath(const std::wstring& path) {
+    bool whole = false;
+    std::string ansi = Ansi(path, true, &whole);
+    if (whole)
+        return ansi;
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos)
+        return std::string();
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD length = GetShortPathNameW(path.substr(0, slash).c_str(), folder, MAX_PATH + 1);
+    bool folderWhole = false, nameWhole = false;
+    std::string shortFolder = Ansi(folder, true, &folderWhole);
+    std::string name = Ansi(path.substr(slash + 1), true, &nameWhole);
+    if (length == 0 || length > MAX_PATH || !folderWhole || !nameWhole)
+        return std::string();
+    return shortFolder + "\\" + name;
+}
+
+// The full path of a loaded module (nullptr: this program), as the system
+// names it.
+static std::wstring WideModulePath(HMODULE module) {
+    std::wstring path(32768, L'\0');
+    DWORD length = GetModuleFileNameW(module, &path[0], (DWORD)path.size());
+    path.resize(length < path.size() ? length : 0);
+    return path;
+}
+
+// A Windows program's module lies beside it, as in each package. In a
+// folder whose name the code page lacks and that has no short name, the
+// path says so with a "?" for each character it lacks.
 std::vector<std::string> DefaultModulePaths() {
-    char path[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string self(path, length);
-    size_t slash = self.find_last_of("\\/");
-    return {(slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) +
-            ModuleFileName()};
+    std::wstring self = WideModulePath(nullptr);
+    size_t slash = self.find_last_of(L"\\/");
+    std::wstring module =
+        (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) +
+        std::wstring(L"external_preprocessor.dll");
+    std::string path = AnsiPath(module);
+    return {path.empty() ? Ansi(module, false) : path};
 }
 
 char FolderSeparator() {
@@ -114,12 +170,12 @@ void CloseModule(void* module) {
 // The module reads its own path with room for 261 characters; a longer one
 // would come back cut, and then the module has no settings file.
 std::string LoadedModulePath(const PluginModule& module) {
-    char path[MODULE_PATH_CAPACITY + 1] = {};
-    DWORD length =
-        GetModuleFileNameA(static_cast<HMODULE>(module.handle), path, MODULE_PATH_CAPACITY);
-    if (module.handle == nullptr || length == 0 || length >= MODULE_PATH_CAPACITY)
+    if (module.handle == nullptr)
         return std::string();
-    return std::string(path, length);
+    std::wstring path = WideModulePath(static_cast<HMODULE>(module.handle));
+    if (path.empty() || path.size() >= MODULE_PATH_CAPACITY)
+        return std::string();
+    return AnsiPath(path);
 }
 
 // Whether a lookup-table entry imports the function by this name (not by

@@ -57,10 +57,11 @@ void DefaultChildSignal();
 // Error!" come out as one line "<caption>: <text>" on standard error and
 // return at once as if OK was pressed, so that a run used as a filter never
 // waits on a box nobody sees. Any other window of the module is left alone.
-// On Windows the module's import of MessageBoxA is pointed at plugin-host's
-// own; on Linux the platform layer inside the module already writes such a
-// line wherever standard error is not a terminal, and nothing changes. false
-// with the reason in error.
+// On Windows the module's imports of MessageBoxA and MessageBoxW are pointed
+// at plugin-host's own (a wide box's text in the ANSI code page, "?" for a
+// character it lacks); on Linux the platform layer inside the module already
+// writes such a line wherever standard error is not a terminal, and nothing
+// changes. false with the reason in error.
 bool WriteBoxesAsLines(void* module, std::string& error);
 
 // From now on the box lines are written nowhere (after an interruption).

@@ -227,15 +227,36 @@ bool IsPlainLocale(const char* name) {
     return name == nullptr || strcmp(name, "C") == 0 || strcmp(name, "POSIX") == 0;
 }
 
+// The environment's locale, made at the first need.
+locale_t EnvironmentLocale = (locale_t)0;
+bool EnvironmentRead = false;
+
 // The name of the locale's character set, as the top of this file says.
 const char* LocaleCodeset() {
     if (!IsPlainLocale(nl_langinfo(_NL_LOCALE_NAME(LC_CTYPE))))
         return nl_langinfo(CODESET);
-    static const locale_t environment = newlocale(LC_CTYPE_MASK, "", (locale_t)0);
-    if (environment != (locale_t)0 &&
-        !IsPlainLocale(nl_langinfo_l(_NL_LOCALE_NAME(LC_CTYPE), environment)))
-        return nl_langinfo_l(CODESET, environment);
+    if (!EnvironmentRead) {
+        EnvironmentLocale = newlocale(LC_CTYPE_MASK, "", (locale_t)0);
+        EnvironmentRead = true;
+    }
+    if (EnvironmentLocale != (locale_t)0 &&
+        !IsPlainLocale(nl_langinfo_l(_NL_LOCALE_NAME(LC_CTYPE), EnvironmentLocale)))
+        return nl_langinfo_l(CODESET, EnvironmentLocale);
     return "UTF-8";
+}
+
+// When the module is unloaded (or a program that links the layer ends), the
+// locale and the sets' iconv descriptors are let go: memory the module
+// held would otherwise stay taken in the host for its whole life.
+__attribute__((destructor)) void LetGoOfSets() {
+    for (int i = 0; i < SlotsUsed; i++)
+        CloseCharset(&Slots[i]);
+    SlotsUsed = 0;
+    NextRecycled = 0;
+    if (EnvironmentLocale != (locale_t)0)
+        freelocale(EnvironmentLocale);
+    EnvironmentLocale = (locale_t)0;
+    EnvironmentRead = false;
 }
 
 } // namespace

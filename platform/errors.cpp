@@ -50,6 +50,7 @@ const ErrorPair Pairs[] = {
     {EFBIG, ERROR_FILE_TOO_LARGE},
     {EIO, ERROR_IO_DEVICE},
     {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+    {EILSEQ, ERROR_NO_UNICODE_TRANSLATION},
 };
 
 // Codes that only this layer's own situations give, described in the words

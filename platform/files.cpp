@@ -77,12 +77,18 @@ extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
 // numbers are taken, or the code of whatever else creation failed with.
 // With a non-zero unique only the name is made, as on Windows.
 extern "C" UINT GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName) {
-    char name[MAX_PATH];
+    return MakeTempFileName(pathName, prefix, unique, tempFileName, MAX_PATH - 1);
+}
+
+UINT MakeTempFileName(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName,
+                      size_t longest) {
+    char name[TEMP_NAME_BYTES];
     size_t dirLength = strlen(pathName);
     int addSeparator = dirLength == 0 || pathName[dirLength - 1] != '/';
     size_t prefixLength = strnlen(prefix, 3);
     // directory, separator, prefix, four digits, ".TMP"
-    if (dirLength + (addSeparator ? 1 : 0) + prefixLength + 4 + 4 > MAX_PATH - 1) {
+    size_t length = dirLength + (addSeparator ? 1 : 0) + prefixLength + 4 + 4;
+    if (length > longest || length >= sizeof name) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }

@@ -1,6 +1,6 @@
 // Starting and waiting for processes, with the meaning CreateProcessA,
-// ResumeThread, WaitForSingleObject, GetExitCodeProcess, TerminateProcess,
-// the job-object calls and the environment-block calls have for the
+// ResumeThread, WaitForSingleObject, GetExitCodeProcess, TerminateProcess
+// and the job-object calls have for the
 // plug-in. Process, thread and job handles are slots of the handle table
 // (handles.cpp); closing a process's handle reaps the child if it has ended
 // (CloseProcess). A program is started with vfork and execve, with no shell
@@ -13,6 +13,7 @@
 // child needs live in module-wide arrays, prepared before vfork, so that the
 // child only makes async-signal-safe calls.
 #include "cmdline.h"
+#include "environment_block.h"
 #include "errors.h"
 #include "files.h"
 #include "handles.h"
@@ -466,8 +467,10 @@ static void CloseProcess(HandleSlot* slot);
 // gets the host's current directory, an empty signal mask, and the
 // dispositions any exec gives (ResetSignals). Its environment is the host's,
 // or with an environment block exactly the block's strings ("NAME=value",
-// each with its terminator, an empty string after the last; ANSI, as
-// without CREATE_UNICODE_ENVIRONMENT), while the program is still looked
+// each with its terminator, an empty string after the last; ANSI, or with
+// CREATE_UNICODE_ENVIRONMENT UTF-16, each string converted as names.h
+// converts a name, so that a string GetEnvironmentStringsW gave reaches the
+// program byte for byte), while the program is still looked
 // up in the host's own PATH, as Windows does. With
 // STARTF_USESTDHANDLES its standard input, output and error are the given
 // file handles, a NULL handle being the null device; without it the child
@@ -497,7 +500,9 @@ static void CloseProcess(HandleSlot* slot);
 // too long, ERROR_INVALID_HANDLE for a standard handle that is not a file
 // handle, ERROR_TOO_MANY_OPEN_FILES when the handle table is full,
 // ERROR_NOT_ENOUGH_MEMORY for an environment block of more than 1024
-// strings,
+// strings (or a wide one of more than 196608 bytes as bytes),
+// ERROR_NO_UNICODE_TRANSLATION for a wide block with a character the ANSI
+// set lacks,
 // ERROR_INVALID_PARAMETER for a line that starts with an empty pair of
 // quotes (an empty name to search for) and for the arguments refused below,
 // or the code of whatever else execve reported.
@@ -507,7 +512,7 @@ static void CloseProcess(HandleSlot* slot);
 // acts: CREATE_SUSPENDED is accepted but the program runs at once (its
 // group is made before it runs, so a job assigned afterwards still holds
 // all it starts), CREATE_NO_WINDOW and the priority are accepted without
-// effect, CREATE_UNICODE_ENVIRONMENT is not offered; inheritHandles is not
+// effect; inheritHandles is not
 // consulted (the host's own descriptors that are not close-on-exec stay open
 // in the child whatever is asked); INVALID_HANDLE_VALUE as a standard handle
 // gives the null device; the program is not looked up in the module's
@@ -538,8 +543,11 @@ extern "C" BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
     HANDLE processHandle = NewHandle(HANDLE_PROCESS, CloseProcess, &process);
     HANDLE threadHandle = processHandle != NULL ? NewHandle(HANDLE_THREAD, NULL, &thread) : NULL;
     int error = threadHandle == NULL ? EMFILE : PrepareArguments(commandLine);
+    const char* block = (const char*)environment;
+    if (error == 0 && block != NULL && (creationFlags & CREATE_UNICODE_ENVIRONMENT))
+        block = NarrowEnvironmentBlock((const WCHAR*)environment, &error);
     if (error == 0)
-        error = PrepareEnvironment((const char*)environment);
+        error = PrepareEnvironment(block);
     if (error == 0)
         error = PrepareStandard(startupInfo);
     ChildGroup = (creationFlags & CREATE_NEW_PROCESS_GROUP) != 0;
@@ -584,47 +592,6 @@ extern "C" DWORD ResumeThread(HANDLE thread) {
     DWORD previous = slot->suspended;
     slot->suspended = 0;
     return previous;
-}
-
-// --- The environment ------------------------------------------------------
-
-// The host's environment as a block, as GetEnvironmentStringsA gives it.
-static char EnvironmentBlock[65536];
-
-// GetEnvironmentStringsA: the host's environment as an environment block:
-// each "NAME=value" string with its terminator, then an empty string (two
-// terminators in all for an empty environment), as CreateProcessA takes
-// one. NULL with ERROR_NOT_ENOUGH_MEMORY when it does not fit in 65536
-// bytes.
-// Differs from Windows: the block is a module-wide buffer that the next
-// call overwrites, not a copy of the caller's own; the strings are in the
-// order of the environment, not sorted.
-extern "C" LPCH GetEnvironmentStringsA(void) {
-    size_t used = 0;
-    for (char** entry = environ; entry != NULL && *entry != NULL; entry++) {
-        size_t length = strlen(*entry) + 1;
-        if (used + length + 2 > sizeof EnvironmentBlock) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return NULL;
-        }
-        memcpy(EnvironmentBlock + used, *entry, length);
-        used += length;
-    }
-    EnvironmentBlock[used++] = '\0';
-    if (used == 1)
-        EnvironmentBlock[used] = '\0';
-    return EnvironmentBlock;
-}
-
-// FreeEnvironmentStringsA: lets go of a block GetEnvironmentStringsA gave.
-// TRUE; FALSE with ERROR_INVALID_PARAMETER for any other pointer.
-// Differs from Windows: nothing is freed, the block being module-wide.
-extern "C" BOOL FreeEnvironmentStringsA(LPCH block) {
-    if (block != EnvironmentBlock) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return TRUE;
 }
 
 // --- Waiting --------------------------------------------------------------

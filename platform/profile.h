@@ -90,3 +90,10 @@ void FindKey(const ProfileView* view, const char* section, const char* key, Prof
 
 // The text from its first non-blank character on.
 const char* SkipBlanks(const char* text);
+
+// GetPrivateProfileStringA's work, for it and GetPrivateProfileStringW
+// (wide.cpp): *fromWideFile tells whether the value came from a UTF-16 file,
+// and so is UTF-8 whatever the ANSI set, rather than the file's bytes or the
+// default.
+DWORD ReadProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                        LPCSTR fileName, bool* fromWideFile);

@@ -292,6 +292,13 @@ static DWORD CopyValue(const ProfileView* view, const char* text, size_t length,
 // page is UTF-8.
 extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                           LPSTR buffer, DWORD size, LPCSTR fileName) {
+    bool fromWideFile;
+    return ReadProfileString(section, key, defaultValue, buffer, size, fileName, &fromWideFile);
+}
+
+DWORD ReadProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                        LPCSTR fileName, bool* fromWideFile) {
+    *fromWideFile = false;
     if (buffer == NULL || size == 0)
         return 0;
     if (section == NULL || key == NULL || fileName == NULL)
@@ -314,6 +321,7 @@ extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def
     const char* value = view.bytes + found.key.valueStart;
     size_t length = found.key.valueEnd - found.key.valueStart;
     value += StripQuotes(value, &length);
+    *fromWideFile = view.wide;
     return CopyValue(&view, value, length, buffer, size);
 }
 

@@ -17,10 +17,18 @@
 //                      GetSystemTimeAsFileTime, SetFileTime
 //   process.cpp        CreateProcessA, ResumeThread, WaitForSingleObject,
 //                      GetExitCodeProcess, TerminateProcess, job objects
-//                      (a program's whole tree), GetEnvironmentStringsA,
-//                      FreeEnvironmentStringsA
+//                      (a program's whole tree)
+//   environment.cpp    GetEnvironmentStringsA, GetEnvironmentStringsW,
+//                      FreeEnvironmentStringsA, FreeEnvironmentStringsW
 //   codepage.cpp       MultiByteToWideChar, WideCharToMultiByte, GetACP,
 //                      GetOEMCP, IsValidCodePage
+//   wide.cpp           the wide calls over the ANSI ones, names converted
+//                      without loss: GetModuleFileNameW, GetTempPathW,
+//                      GetTempFileNameW, CreateFileW, DeleteFileW,
+//                      GetFileAttributesExW, CopyFileW, MoveFileExW,
+//                      ReplaceFileW, GetShortPathNameW,
+//                      GetPrivateProfileStringW, GetPrivateProfileIntW,
+//                      WritePrivateProfileStringW, MessageBoxW
 //   cmdline.cpp        splitting a command line the way Windows programs do
 //   message.cpp        MessageBoxA, wsprintfA
 //   dialog.cpp         DialogBoxParamA and the dialog-item calls, in the
@@ -46,7 +54,8 @@
 // window.cpp); dialog_template.h gives the form of the
 // module's dialog templates (resources/dialog_templates.cpp); charset.h
 // (the character sets behind the code pages, charset.cpp) and names.h (Linux
-// names as UTF-16 and back without loss, names.cpp, for the wide file calls).
+// names as UTF-16 and back without loss, names.cpp, for the wide file calls);
+// environment_block.h (a wide environment block as bytes, for process.cpp).
 //
 // Types keep their Windows widths: DWORD is 32 bits here too.
 #pragma once
@@ -186,6 +195,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define CREATE_SUSPENDED 0x4
 #define CREATE_NEW_PROCESS_GROUP 0x200
 #define CREATE_NO_WINDOW 0x08000000
+#define CREATE_UNICODE_ENVIRONMENT 0x400
 #define STILL_ACTIVE 259
 #define STARTF_USESTDHANDLES 0x100
 #define INFINITE 0xFFFFFFFFu
@@ -334,8 +344,31 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode);
 HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
+
+// environment.cpp
 LPCH GetEnvironmentStringsA(void);
 BOOL FreeEnvironmentStringsA(LPCH block);
+LPWCH GetEnvironmentStringsW(void);
+BOOL FreeEnvironmentStringsW(LPWCH block);
+
+// wide.cpp
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
+DWORD GetTempPathW(DWORD size, LPWSTR buffer);
+UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName);
+HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL DeleteFileW(LPCWSTR fileName);
+BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+BOOL CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists);
+BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR backupFileName,
+                  DWORD flags, LPVOID exclude, LPVOID reserved);
+DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
+DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, LPWSTR buffer,
+                               DWORD size, LPCWSTR fileName);
+UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue, LPCWSTR fileName);
+BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR fileName);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // codepage.cpp
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH multiByte, int length, LPWSTR wide,

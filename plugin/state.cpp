@@ -8,7 +8,7 @@ HostContext* Host;
 
 char WorkingDirectory[PATH_ARRAY];
 char CommandLine[PATH_ARRAY];
-char SettingsPath[PATH_ARRAY];
+WCHAR SettingsPath[PATH_ARRAY];
 UINT IgnoreExitCode;
 UINT TimeLimit;
 UINT HideConsole;

@@ -2,6 +2,7 @@
 #include "messages.h"
 #include "run.h"
 #include "settings/settings.h"
+#include "wide.h"
 
 #include <string.h>
 
@@ -92,10 +93,27 @@ void ShowError(void) {
     MessageBoxA(HostWindow(), Message, "Error", ErrorBox);
 }
 
-void ShowFileError(const char* format, const char* path, DWORD error) {
-    wsprintfA(Message, format, path, (int)error);
+// Shows Message with the path put in at its byte at, as the system names
+// the path.
+static void ShowNaming(HWND owner, const char* caption, size_t at, const WCHAR* path) {
+    MessageBoxNaming(owner, Message, path, &at, 1, caption, ErrorBox);
+}
+
+void ShowFileError(const char* format, const WCHAR* path, DWORD error) {
+    const char* insert = strstr(format, "%s");
+    size_t at = (size_t)(insert - format);
+    memcpy(Message, format, at);
+    wsprintfA(Message + at, insert + 2, (int)error);
     AppendReason(error);
-    ShowError();
+    ShowNaming(HostWindow(), "Error", at, path);
+}
+
+void ShowPathError(const char* before, const WCHAR* path, const char* after) {
+    Message[0] = '\0';
+    Append(before);
+    size_t at = strlen(Message);
+    Append(after);
+    ShowNaming(HostWindow(), "Error", at, path);
 }
 
 // Copies text into Masked with every occurrence of the password as "****".
@@ -316,6 +334,15 @@ static void AppendProgram(DWORD error) {
     }
 }
 
+// Whether the file begins with a UTF-8 byte order mark, which Windows reads
+// as part of the first line, so that a section header there is none.
+static BOOL BeginsWithUtf8Mark(HANDLE file) {
+    unsigned char start[3];
+    DWORD read = 0;
+    return ReadFile(file, start, sizeof start, &read, NULL) && read == sizeof start &&
+           start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF;
+}
+
 // What to do about a program that needs elevation: Windows takes a 32-bit
 // program without a manifest for an installer by its name.
 static void AppendElevationAdvice(void) {
@@ -331,7 +358,7 @@ static void AppendElevationAdvice(void) {
 // read (and why), or holds none.
 static void AppendSettingsState(void) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(SettingsPath, GetFileExInfoStandard, &info)) {
+    if (!GetFileAttributesExW(SettingsPath, GetFileExInfoStandard, &info)) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             Append("\nThe file does not exist.");
@@ -345,30 +372,36 @@ static void AppendSettingsState(void) {
         Append("\nThat is a directory, not a file.");
         return;
     }
-    HANDLE file = CreateFileA(SettingsPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE file = CreateFileW(SettingsPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         Append("\nThe file could not be read:");
         AppendReason(GetLastError());
         return;
     }
+    BOOL marked = BeginsWithUtf8Mark(file);
     CloseHandle(file);
     Append("\nThe file holds no CommandLine in that section, or an empty one.");
+    if (marked)
+        Append("\nThe settings file begins with a UTF-8 byte order mark, which Windows reads as "
+               "part of its first line: save it as ANSI.");
 }
 
 void ShowNotStarted(DWORD error) {
     Message[0] = '\0';
     Append(ShownCommandLine());
     const char* p = CommandLine;
+    // Where the box names the settings file, the byte of Message it goes at.
+    size_t pathAt = 0;
     while (IsBlank(*p))
         p++;
     if (*p == '\0') {
         Append("\nNo command line is set. Write one as CommandLine in section [Path] of the "
                "settings file:\n");
-        if (SettingsPath[0] == '\0') {
+        if (SettingsPath[0] == 0) {
             Append("(none: no settings path could be made from the module's path)");
         } else {
-            Append(SettingsPath);
+            pathAt = strlen(Message);
             AppendSettingsState();
         }
     } else {
@@ -377,5 +410,8 @@ void ShowNotStarted(DWORD error) {
         if (error == ElevationRequired)
             AppendElevationAdvice();
     }
-    MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
+    if (pathAt != 0)
+        ShowNaming(NULL, "Execute Error!", pathAt, SettingsPath);
+    else
+        MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
 }

@@ -30,8 +30,14 @@ HWND HostWindow(void);
 // when that window is gone.
 void ShowError(void);
 
-// An "Error" box with a path and an error code, and the code's description.
-void ShowFileError(const char* format, const char* path, DWORD error);
+// An "Error" box with a path and an error code, and the code's description:
+// format holds "%s" for the path, which is shown as the system names it, and
+// then "%d" for the code.
+void ShowFileError(const char* format, const WCHAR* path, DWORD error);
+
+// An "Error" box owned by the host's window: before, the path as the system
+// names it, and after.
+void ShowPathError(const char* before, const WCHAR* path, const char* after);
 
 // ExpandedCommandLine as boxes and the progress window show it: every
 // occurrence of the host's password text, when it is not empty, as "****".

@@ -16,6 +16,7 @@
 #include "environment.h"
 #include "messages.h"
 #include "settings/settings.h"
+#include "temporary_files.h"
 #include "wait.h"
 
 #include <string.h>
@@ -26,194 +27,38 @@
 static const DWORD LongestText = TEXT_CAPACITY - 2;
 
 enum {
-    // Names taken in turn when the output files' names are taken already.
-    NAME_TRIES = 8,
     // The piece of the input file compared with the text at a time.
     COMPARE_CHUNK = 4096
 };
 
-// The capture file's name: the input file's path followed by ".sql"; the
-// standard error file's: the input file's path followed by ".err".
-static char CaptureFile[PATH_ARRAY + 4];
-static char ErrorFile[PATH_ARRAY + 4];
-static char TempDirectory[PATH_ARRAY];
-static char NewInputFile[PATH_ARRAY];
 static char Chunk[COMPARE_CHUNK];
 // The host's handle of the text; kept from run to run, so a host without
 // GetTargetHandle gets back whatever it was last.
 static TargetHandle CurrentTarget;
 // The length of the text handed to the program.
 static DWORD TextLength;
-static BOOL InputCreated;
-static BOOL CaptureCreated;
-static BOOL ErrorCreated;
-// The files the program writes, NULL when not open (standard error: also
-// when it goes to the null device).
-static HANDLE Capture;
-static HANDLE Errors;
 // The job that holds the program and all it starts, NULL when there is
 // none; InJob when the program is in it.
 static HANDLE Job;
 static BOOL InJob;
 
-static const char CreateFailed[] = "Could not create temporary file\n'%s'\nError code=%d";
-static const char ReadFailed[] = "Could not read temporary file\n'%s'\nError code=%d";
-
-// --- Temporary files --------------------------------------------------------
-
-// Removes a temporary file. A process the program started may hold it open
-// for a moment after the program has ended (a console host, a virus
-// scanner), and Windows refuses to remove an open file: try again for up to
-// a second.
-static void RemoveFile(const char* path) {
-    for (int tries = 0; !DeleteFileA(path) && tries < 50; tries++) {
-        DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
-            return;
-        Sleep(20);
-    }
-}
-
-static void CloseOutputFiles(void) {
-    if (Capture != NULL)
-        CloseHandle(Capture);
-    if (Errors != NULL)
-        CloseHandle(Errors);
-    Capture = NULL;
-    Errors = NULL;
-}
-
-// Removes the run's temporary files, the input file first. Only files this
-// run created are removed: a name that already existed belongs to someone
-// else.
-static void RemoveTemporaryFiles(void) {
-    if (InputCreated)
-        RemoveFile(InputFile);
-    if (CaptureCreated)
-        RemoveFile(CaptureFile);
-    if (ErrorCreated)
-        RemoveFile(ErrorFile);
-    InputCreated = FALSE;
-    CaptureCreated = FALSE;
-    ErrorCreated = FALSE;
-}
-
-// Chooses the temporary directory; 0, or the error code why no file can be
-// made there. The name is the directory, a separator where it lacks one,
-// "se", up to four hexadecimal digits and ".TMP": it must fit in 259
-// characters. Not every implementation of the unique-name call refuses a
-// longer one.
-static DWORD ChooseDirectory(void) {
-    if (WorkingDirectory[0] != '\0') {
-        strcpy(TempDirectory, WorkingDirectory);
-    } else {
-        TempDirectory[0] = '\0';
-        DWORD length = GetTempPathA(PATH_CAPACITY, TempDirectory);
-        if (length == 0 || length >= PATH_CAPACITY)
-            TempDirectory[0] = '\0';
-    }
-    size_t length = strlen(TempDirectory);
-    BOOL separator =
-        length > 0 && (TempDirectory[length - 1] == '\\' || TempDirectory[length - 1] == '/');
-    if (length == 0)
-        return ERROR_DIRECTORY;
-    if (length + (separator ? 0 : 1) + 2 + 4 + 4 > PATH_CAPACITY - 1)
-        return ERROR_FILENAME_EXCED_RANGE;
-    return 0;
-}
-
-// Creates a new uniquely named, empty input file and derives the other two
-// files' names from it. The new name is taken before an earlier input file
-// of this run is removed, so that the same name cannot come back. 0, or the
-// error code.
-static DWORD TakeInputName(void) {
-    if (GetTempFileNameA(TempDirectory, "se", 0, NewInputFile) == 0)
-        return GetLastError();
-    if (InputCreated)
-        RemoveFile(InputFile);
-    strcpy(InputFile, NewInputFile);
-    InputCreated = TRUE;
-    strcpy(CaptureFile, InputFile);
-    strcat(CaptureFile, ".sql");
-    strcpy(ErrorFile, InputFile);
-    strcat(ErrorFile, ".err");
-    return 0;
-}
-
-// Creates one of the files the program writes, exclusively and with a
-// handle the program inherits; NULL when it cannot be created.
-static HANDLE CreateOutputFile(const char* path, BOOL* created) {
-    SECURITY_ATTRIBUTES inherit;
-    memset(&inherit, 0, sizeof inherit);
-    inherit.nLength = sizeof inherit;
-    inherit.bInheritHandle = TRUE;
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, &inherit, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return NULL;
-    *created = TRUE;
-    return file;
-}
-
-static BOOL NameTaken(DWORD error) {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-}
-
-// Creates the output files beside the input file; 0, or the error code
-// with the failed file's name in *failed.
-static DWORD CreateOutputFiles(const char** failed) {
-    Capture = CreateOutputFile(CaptureFile, &CaptureCreated);
-    if (Capture == NULL) {
-        *failed = CaptureFile;
-        return GetLastError();
-    }
-    // Standard error is kept only to be shown when the exit code is.
-    if (!IgnoreExitCode) {
-        Errors = CreateOutputFile(ErrorFile, &ErrorCreated);
-        if (Errors == NULL) {
-            *failed = ErrorFile;
-            return GetLastError();
-        }
-    }
-    return 0;
-}
-
-// Chooses the directory and creates the three files. Where an output file's
-// name is taken already (anyone who may write the directory can take
-// names), the run takes a new name and tries again a few times. FALSE
-// (after the box) when the files cannot be made.
-static BOOL CreateTemporaryFiles(void) {
-    InputFile[0] = '\0';
-    CaptureFile[0] = '\0';
-    ErrorFile[0] = '\0';
-    DWORD error = ChooseDirectory();
-    for (int tries = 0; error == 0; tries++) {
-        error = TakeInputName();
-        if (error != 0)
-            break;
-        const char* failed = NULL;
-        DWORD outputError = CreateOutputFiles(&failed);
-        if (outputError == 0)
-            return TRUE;
-        CloseOutputFiles();
-        if (CaptureCreated)
-            RemoveFile(CaptureFile);
-        CaptureCreated = FALSE;
-        if (!NameTaken(outputError) || tries + 1 == NAME_TRIES) {
-            ShowFileError(CreateFailed, failed, outputError);
-            return FALSE;
-        }
-    }
-    ShowFileError("Could not create a temporary file in\n'%s'\nError code=%d", TempDirectory,
-                  error);
-    return FALSE;
-}
-
 // --- The text to the program ------------------------------------------------
 
 // Expands the command line and, where the settings ask for it, makes the
-// program's environment. FALSE (after the box) when nothing is to be run.
+// program's environment. FALSE (after the box) when nothing is to be run:
+// also when the program is to be given the input file's path on its ANSI
+// command line or in its environment, and that path has no ANSI name.
 static BOOL PrepareCommand(void) {
+    if (InputFile[0] == '\0' && (strstr(CommandLine, "%f") != NULL || TextsInEnvironment)) {
+        ShowPathError("The program cannot be given the temporary file's path: the name of its "
+                      "folder\n'",
+                      TempDirectory,
+                      "'\nholds characters that the system's ANSI code page lacks, and it has no "
+                      "short (8.3) name.\nSet WorkingDirectory in section [Path] of the settings "
+                      "file to a folder whose name the code page holds.\nNothing was run and the "
+                      "text was left as it was.");
+        return FALSE;
+    }
     if (!ExpandCommandLine(InputFile)) {
         wsprintfA(Message, "The expanded command line is longer than 259 characters.\n"
                            "Nothing was run and the text was left as it was.");
@@ -221,10 +66,11 @@ static BOOL PrepareCommand(void) {
         return FALSE;
     }
     if (TextsInEnvironment && !MakeEnvironment()) {
-        wsprintfA(Message,
-                  "The environment with the PREPROCESSOR variables does not fit in the %u bytes "
-                  "the plug-in has for it.\nNothing was run and the text was left as it was.",
-                  (UINT)ENVIRONMENT_CAPACITY);
+        wsprintfA(
+            Message,
+            "The environment with the PREPROCESSOR variables does not fit in the %u characters "
+            "the plug-in has for it.\nNothing was run and the text was left as it was.",
+            (UINT)ENVIRONMENT_CAPACITY);
         ShowError();
         return FALSE;
     }
@@ -259,10 +105,10 @@ static BOOL WriteInput(HANDLE input) {
 // Opens the input file, prepares the command and writes the text; FALSE
 // (after the box) when nothing is to be run.
 static BOOL PrepareInput(void) {
-    HANDLE input = CreateFileA(InputFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+    HANDLE input = CreateFileW(InputPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, NULL);
     if (input == INVALID_HANDLE_VALUE) {
-        ShowFileError(CreateFailed, InputFile, GetLastError());
+        ShowFileError(CreateFailed, InputPath, GetLastError());
         return FALSE;
     }
     BOOL ready = PrepareCommand() && WriteInput(input);
@@ -287,6 +133,8 @@ static BOOL StartProgram(PROCESS_INFORMATION* process) {
     DWORD flags = NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
     if (HideConsole)
         flags |= CREATE_NO_WINDOW;
+    if (TextsInEnvironment)
+        flags |= CREATE_UNICODE_ENVIRONMENT;
     if (!CreateProcessA(NULL, ExpandedCommandLine, NULL, NULL, TRUE, flags,
                         TextsInEnvironment ? Environment : NULL, NULL, &startup, process)) {
         ShowNotStarted(GetLastError());
@@ -379,7 +227,7 @@ static void ShowTimedOut(void) {
 // longer than the buffer holds (found by reading one byte past it, never by
 // taking more than it holds) or holds a NUL byte, which would cut the text
 // the host takes. source says where the program put it, for the box.
-static BOOL ReadResult(HANDLE file, const char* path, const char* source) {
+static BOOL ReadResult(HANDLE file, const WCHAR* path, const char* source) {
     DWORD read = 0;
     char beyond = 0;
     DWORD more = 0;
@@ -430,16 +278,16 @@ static BOOL HoldsTheText(HANDLE file, BOOL* same) {
 // A program that wrote nothing has either edited its input file, whose
 // content is then the result, or done nothing a text can be made of.
 static BOOL TakeEditedInput(void) {
-    HANDLE input = CreateFileA(InputFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE input = CreateFileW(InputPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (input == INVALID_HANDLE_VALUE) {
-        ShowFileError(ReadFailed, InputFile, GetLastError());
+        ShowFileError(ReadFailed, InputPath, GetLastError());
         return FALSE;
     }
     BOOL same = FALSE;
     BOOL taken = FALSE;
     if (!HoldsTheText(input, &same)) {
-        ShowFileError(ReadFailed, InputFile, GetLastError());
+        ShowFileError(ReadFailed, InputPath, GetLastError());
     } else if (same) {
         wsprintfA(Message, "The program wrote nothing to its standard output and left the file "
                            "as it was.");
@@ -447,7 +295,7 @@ static BOOL TakeEditedInput(void) {
         Append(TextKept);
         ShowError();
     } else {
-        taken = ReadResult(input, InputFile, "left in its input file");
+        taken = ReadResult(input, InputPath, "left in its input file");
     }
     CloseHandle(input);
     return taken;

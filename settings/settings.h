@@ -5,7 +5,8 @@
 
 extern char WorkingDirectory[PATH_ARRAY];
 extern char CommandLine[PATH_ARRAY];
-extern char SettingsPath[PATH_ARRAY];
+// The settings file's path as the system names it (any character).
+extern WCHAR SettingsPath[PATH_ARRAY];
 
 // Options of the run, from section "Run" of the same file; when missing, 0
 // but for ShowProgress, 1.
@@ -21,7 +22,7 @@ extern UINT TextsInEnvironment; // non-zero: the program gets the input file's p
 // Derives the settings file's path from the module's path: the text after the
 // last "." becomes "ini"; a path without any "." gets ".ini" appended. FALSE
 // (and an empty result) when the result would not fit in 260 characters.
-BOOL DeriveSettingsPath(const char* modulePath, char* settingsPath);
+BOOL DeriveSettingsPath(const WCHAR* modulePath, WCHAR* settingsPath);
 
 // Why the last SaveSettings did not save; SAVE_DONE after one that did.
 enum SaveProblem {
@@ -40,8 +41,6 @@ extern enum SaveProblem SaveFailure;
 // The system's error code of the failed step; 0 where no call failed (a
 // copy found cut after writes that all reported success).
 extern DWORD SaveError;
-// The copy a save writes beside the file: SettingsPath and ".new".
-extern char Sibling[PATH_ARRAY];
 
 void LoadSettings(void);
 // Writes both settings to the file; FALSE when they were not saved, with

@@ -8,12 +8,16 @@
 // memory stay the file's meanwhile, as Cancel leaves them.
 #include "resource.h"
 #include "settings.h"
+#include "wide.h"
 
 #include <string.h>
 
-// The box's text, built a piece at a time.
+// The box's text, built a piece at a time, and where the settings file's
+// path goes in it (the system's name of it, whatever characters it holds).
 static char SaveMessage[2048];
 static char SystemText[512];
+static size_t PathAt[2];
+static size_t PathCount;
 
 static void Add(const char* text) {
     size_t used = strlen(SaveMessage);
@@ -23,6 +27,14 @@ static void Add(const char* text) {
         length = room - 1;
     memcpy(SaveMessage + used, text, length);
     SaveMessage[used + length] = '\0';
+}
+
+// The settings file's path, followed by suffix (".new": the copy a save
+// writes beside it).
+static void AddPath(const char* suffix) {
+    if (PathCount < sizeof PathAt / sizeof PathAt[0])
+        PathAt[PathCount++] = strlen(SaveMessage);
+    Add(suffix);
 }
 
 // A line with the error code and, on the next, the system's description.
@@ -64,18 +76,18 @@ static void AddWhy(void) {
         break;
     case SAVE_OTHER_SAVE:
         Add("The copy of another save is there:\n'");
-        Add(Sibling);
+        AddPath(".new");
         Add("'\nA save is at work, or one was cut short less than a minute ago. Try again in a "
             "minute.");
         return;
     case SAVE_NO_COPY:
         Add("The save writes a copy beside it first, and that copy could not be created:\n'");
-        Add(Sibling);
+        AddPath(".new");
         Add("'");
         break;
     case SAVE_COPY_NOT_WHOLE:
         Add("The save's copy beside it could not be written whole:\n'");
-        Add(Sibling);
+        AddPath(".new");
         Add("'");
         if (SaveError == 0) {
             Add("\nThe disk may be full.");
@@ -98,17 +110,18 @@ static void AddWhy(void) {
 // The box that says the settings were not saved, and why.
 static void ShowNotSaved(HWND dialog) {
     SaveMessage[0] = '\0';
-    if (SettingsPath[0] != '\0') {
+    PathCount = 0;
+    if (SettingsPath[0] != 0) {
         Add("The settings could not be saved to\n'");
-        Add(SettingsPath);
-        Add("'\n");
+        AddPath("'\n");
     } else {
         Add("The settings could not be saved.\n");
     }
     AddWhy();
     Add("\n\nWhat you typed is still in the dialog: press OK again once the cause is mended, "
         "or Cancel to close the dialog without it.");
-    MessageBoxA(dialog, SaveMessage, "Error", MB_OK | MB_ICONERROR);
+    MessageBoxNaming(dialog, SaveMessage, SettingsPath, PathAt, PathCount, "Error",
+                     MB_OK | MB_ICONERROR);
 }
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -4,6 +4,7 @@
 // "AllowEmptyOutput" and "TextsInEnvironment", which only the file sets (the
 // dialog neither shows nor writes them).
 #include "settings.h"
+#include "wide.h"
 
 #include <string.h>
 
@@ -12,17 +13,28 @@ static const char RunSection[] = "Run";
 
 // The module's own path, read with room for one character more than a
 // settings path, so that a path of 260 characters is still seen whole.
-static char ModulePath[MODULE_PATH_CAPACITY + 1];
+static WCHAR ModulePath[MODULE_PATH_CAPACITY + 1];
 
-static BOOL IsIniExtension(const char* extension) {
+// The wide forms of a section's and a key's name, of an empty default, and
+// a value read, for the wide profile calls.
+static WCHAR SectionName[32];
+static WCHAR KeyName[32];
+static WCHAR Empty[1];
+static WCHAR Read[PATH_ARRAY];
+
+static BOOL IsIniExtension(const WCHAR* extension) {
     return (extension[0] == 'i' || extension[0] == 'I') &&
            (extension[1] == 'n' || extension[1] == 'N') &&
-           (extension[2] == 'i' || extension[2] == 'I') && extension[3] == '\0';
+           (extension[2] == 'i' || extension[2] == 'I') && extension[3] == 0;
 }
 
-BOOL DeriveSettingsPath(const char* modulePath, char* settingsPath) {
-    size_t length = strlen(modulePath);
-    const char* dot = strrchr(modulePath, '.');
+BOOL DeriveSettingsPath(const WCHAR* modulePath, WCHAR* settingsPath) {
+    size_t length = WideLength(modulePath);
+    const WCHAR* dot = NULL;
+    for (const WCHAR* at = modulePath; *at != 0; at++) {
+        if (*at == '.')
+            dot = at;
+    }
     // Without a dot, or for a module that itself ends in ".ini", the settings
     // go beside the module under its full name with ".ini" appended, so the
     // module file is never read as settings nor written.
@@ -30,52 +42,77 @@ BOOL DeriveSettingsPath(const char* modulePath, char* settingsPath) {
     if (dot != NULL && !IsIniExtension(dot + 1))
         keep = (size_t)(dot - modulePath);
     if (length == 0 || keep + 4 > PATH_CAPACITY) {
-        settingsPath[0] = '\0';
+        settingsPath[0] = 0;
         return FALSE;
     }
-    memcpy(settingsPath, modulePath, keep);
-    memcpy(settingsPath + keep, ".ini", 5);
+    memcpy(settingsPath, modulePath, keep * sizeof(WCHAR));
+    WidenAscii(".ini", settingsPath + keep);
     return TRUE;
 }
 
+static const WCHAR* SectionOf(const char* section) {
+    WidenAscii(section, SectionName);
+    return SectionName;
+}
+
+static const WCHAR* KeyOf(const char* key) {
+    WidenAscii(key, KeyName);
+    return KeyName;
+}
+
+// Reads a value into an ANSI setting of PATH_ARRAY bytes, cut to 259.
+static void ReadText(const char* section, const char* key, char* setting) {
+    GetPrivateProfileStringW(SectionOf(section), KeyOf(key), Empty, Read, PATH_CAPACITY,
+                             SettingsPath);
+    WideToAnsiText(Read, setting, PATH_CAPACITY);
+}
+
+static UINT ReadNumber(const char* key, INT defaultValue) {
+    return GetPrivateProfileIntW(SectionOf(RunSection), KeyOf(key), defaultValue, SettingsPath);
+}
+
 void LoadSettings(void) {
-    DWORD length = GetModuleFileNameA(ModuleHandle, ModulePath, MODULE_PATH_CAPACITY);
+    DWORD length = GetModuleFileNameW(ModuleHandle, ModulePath, MODULE_PATH_CAPACITY);
     // A path cut to the capacity would name some other file.
     if (length == 0 || length >= MODULE_PATH_CAPACITY ||
         !DeriveSettingsPath(ModulePath, SettingsPath)) {
-        SettingsPath[0] = '\0';
+        SettingsPath[0] = 0;
         WorkingDirectory[0] = '\0';
         CommandLine[0] = '\0';
         IgnoreExitCode = TimeLimit = HideConsole = AllowEmptyOutput = TextsInEnvironment = 0;
         ShowProgress = 1;
         return;
     }
-    GetPrivateProfileStringA(Section, "WorkingDirectory", "", WorkingDirectory, PATH_CAPACITY,
-                             SettingsPath);
-    GetPrivateProfileStringA(Section, "CommandLine", "", CommandLine, PATH_CAPACITY, SettingsPath);
-    IgnoreExitCode = GetPrivateProfileIntA(RunSection, "IgnoreExitCode", 0, SettingsPath);
-    TimeLimit = GetPrivateProfileIntA(RunSection, "TimeLimit", 0, SettingsPath);
-    HideConsole = GetPrivateProfileIntA(RunSection, "HideConsole", 0, SettingsPath);
-    ShowProgress = GetPrivateProfileIntA(RunSection, "ShowProgress", 1, SettingsPath);
-    AllowEmptyOutput = GetPrivateProfileIntA(RunSection, "AllowEmptyOutput", 0, SettingsPath);
-    TextsInEnvironment = GetPrivateProfileIntA(RunSection, "TextsInEnvironment", 0, SettingsPath);
+    ReadText(Section, "WorkingDirectory", WorkingDirectory);
+    ReadText(Section, "CommandLine", CommandLine);
+    IgnoreExitCode = ReadNumber("IgnoreExitCode", 0);
+    TimeLimit = ReadNumber("TimeLimit", 0);
+    HideConsole = ReadNumber("HideConsole", 0);
+    ShowProgress = ReadNumber("ShowProgress", 1);
+    AllowEmptyOutput = ReadNumber("AllowEmptyOutput", 0);
+    TextsInEnvironment = ReadNumber("TextsInEnvironment", 0);
 }
 
 // Reading a profile value strips one pair of double quotes around the whole
 // value, so a template such as "C:\Tools\pp.exe" "%f" would come back as
 // C:\Tools\pp.exe" "%f. Such a value is written inside one more pair of quotes,
-// which reading takes off again.
+// which reading takes off again. The value goes to the wide profile call in
+// its wide form.
 static char Quoted[PATH_ARRAY + 2];
+static WCHAR Stored[PATH_ARRAY + 2];
 
-static const char* AsStored(const char* value) {
+static const WCHAR* AsStored(const char* value) {
     size_t length = strlen(value);
-    if (length < 2 || value[0] != '"' || value[length - 1] != '"')
-        return value;
-    Quoted[0] = '"';
-    memcpy(Quoted + 1, value, length);
-    Quoted[length + 1] = '"';
-    Quoted[length + 2] = '\0';
-    return Quoted;
+    if (length >= 2 && value[0] == '"' && value[length - 1] == '"') {
+        Quoted[0] = '"';
+        memcpy(Quoted + 1, value, length);
+        Quoted[length + 1] = '"';
+        Quoted[length + 2] = '\0';
+        value = Quoted;
+        length += 2;
+    }
+    AnsiToWideText(value, length, Stored, sizeof Stored / sizeof Stored[0]);
+    return Stored;
 }
 
 // Saving never leaves the settings file cut, whatever the profile writer
@@ -83,11 +120,11 @@ static const char* AsStored(const char* value) {
 // full disk may leave it cut while reporting success. The save therefore
 // works on a sibling copy, "<SettingsPath>.new", created exclusively beside
 // the file: both keys are written into it, the copy is checked to be whole,
-// flushed, and only then put in the file's place in one step (ReplaceFileA,
-// which keeps the file's attributes; MoveFileExA for a file not there yet).
+// flushed, and only then put in the file's place in one step (ReplaceFileW,
+// which keeps the file's attributes; MoveFileExW for a file not there yet).
 // On any failure the copy is removed and the file is left as it was.
 static const char SiblingSuffix[] = ".new";
-char Sibling[PATH_ARRAY];
+static WCHAR Sibling[PATH_ARRAY];
 enum SaveProblem SaveFailure;
 DWORD SaveError;
 
@@ -114,11 +151,9 @@ static BOOL IsCheckLinesLength(unsigned long long length) {
 }
 
 static BOOL MakeSiblingPath(void) {
-    size_t length = strlen(SettingsPath);
-    if (length + sizeof SiblingSuffix > PATH_CAPACITY)
+    if (WideLength(SettingsPath) + sizeof SiblingSuffix > PATH_CAPACITY)
         return FALSE;
-    memcpy(Sibling, SettingsPath, length);
-    memcpy(Sibling + length, SiblingSuffix, sizeof SiblingSuffix);
+    WideWithAscii(Sibling, SettingsPath, SiblingSuffix);
     return TRUE;
 }
 
@@ -130,7 +165,7 @@ static unsigned long long Ticks(FILETIME time) {
 // minute.
 static BOOL SiblingIsStale(void) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(Sibling, GetFileExInfoStandard, &info) ||
+    if (!GetFileAttributesExW(Sibling, GetFileExInfoStandard, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return FALSE;
     FILETIME now;
@@ -143,9 +178,9 @@ static BOOL SiblingIsStale(void) {
 // file when there is none yet.
 static BOOL CreateSiblingOnce(BOOL fileExists) {
     if (fileExists)
-        return CopyFileA(SettingsPath, Sibling, TRUE);
+        return CopyFileW(SettingsPath, Sibling, TRUE);
     HANDLE file =
-        CreateFileA(Sibling, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        CreateFileW(Sibling, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     CloseHandle(file);
@@ -163,7 +198,7 @@ static BOOL CreateSibling(BOOL fileExists) {
         SetLastError(error);
         return FALSE;
     }
-    if (!DeleteFileA(Sibling))
+    if (!DeleteFileW(Sibling))
         return FALSE;
     return CreateSiblingOnce(fileExists);
 }
@@ -172,7 +207,7 @@ static BOOL CreateSibling(BOOL fileExists) {
 // file's last write, and would look like a copy left over to another save.
 static BOOL StampSibling(void) {
     HANDLE file =
-        CreateFileA(Sibling, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        CreateFileW(Sibling, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     FILETIME now;
@@ -186,12 +221,12 @@ static BOOL StampSibling(void) {
 // sibling (Wine keeps profile files in memory), so that what is read next
 // comes from the disk. This call returns FALSE by definition.
 static void ForgetSibling(void) {
-    WritePrivateProfileStringA(NULL, NULL, NULL, Sibling);
+    WritePrivateProfileStringW(NULL, NULL, NULL, Sibling);
 }
 
 static BOOL SiblingSize(unsigned long long* size) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(Sibling, GetFileExInfoStandard, &info))
+    if (!GetFileAttributesExW(Sibling, GetFileExInfoStandard, &info))
         return FALSE;
     *size = (unsigned long long)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     return TRUE;
@@ -201,18 +236,21 @@ static BOOL SiblingSize(unsigned long long* size) {
 // section appended last and read back from the disk, the file was written to
 // its end; removing the section again must then shorten it by exactly the
 // section's lines, which a rewrite cut short would not.
+static BOOL WriteText(const char* section, const char* key, const char* value) {
+    return WritePrivateProfileStringW(SectionOf(section), KeyOf(key), AsStored(value), Sibling);
+}
+
 static BOOL WriteSibling(void) {
-    if (!WritePrivateProfileStringA(Section, "WorkingDirectory", AsStored(WorkingDirectory),
-                                    Sibling) ||
-        !WritePrivateProfileStringA(Section, "CommandLine", AsStored(CommandLine), Sibling) ||
-        !WritePrivateProfileStringA(CheckSection, CheckKey, "1", Sibling))
+    if (!WriteText(Section, "WorkingDirectory", WorkingDirectory) ||
+        !WriteText(Section, "CommandLine", CommandLine) || !WriteText(CheckSection, CheckKey, "1"))
         return FALSE;
     ForgetSibling();
-    char check[2];
+    WCHAR check[2];
     unsigned long long whole, without;
-    if (GetPrivateProfileStringA(CheckSection, CheckKey, "", check, sizeof check, Sibling) != 1 ||
+    if (GetPrivateProfileStringW(SectionOf(CheckSection), KeyOf(CheckKey), Empty, check, 2,
+                                 Sibling) != 1 ||
         check[0] != '1' || !SiblingSize(&whole) ||
-        !WritePrivateProfileStringA(CheckSection, NULL, NULL, Sibling))
+        !WritePrivateProfileStringW(SectionOf(CheckSection), NULL, NULL, Sibling))
         return FALSE;
     ForgetSibling();
     return SiblingSize(&without) && without < whole && IsCheckLinesLength(whole - without);
@@ -222,7 +260,7 @@ static BOOL WriteSibling(void) {
 // survives a crash.
 static BOOL FlushSibling(void) {
     HANDLE file =
-        CreateFileA(Sibling, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        CreateFileW(Sibling, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     BOOL flushed = FlushFileBuffers(file);
@@ -244,8 +282,8 @@ static BOOL SaveThroughSibling(BOOL fileExists) {
     SetLastError(0);
     if (!StampSibling() || !WriteSibling() || !FlushSibling())
         return Fail(SAVE_COPY_NOT_WHOLE, TRUE);
-    if (!(fileExists ? ReplaceFileA(SettingsPath, Sibling, NULL, 0, NULL, NULL)
-                     : MoveFileExA(Sibling, SettingsPath, MOVEFILE_WRITE_THROUGH)))
+    if (!(fileExists ? ReplaceFileW(SettingsPath, Sibling, NULL, 0, NULL, NULL)
+                     : MoveFileExW(Sibling, SettingsPath, MOVEFILE_WRITE_THROUGH)))
         return Fail(SAVE_NOT_REPLACED, TRUE);
     return TRUE;
 }
@@ -253,14 +291,14 @@ static BOOL SaveThroughSibling(BOOL fileExists) {
 BOOL SaveSettings(void) {
     // Without a usable path there is nowhere to save; an empty file name
     // would make Windows write to its own profile instead.
-    if (SettingsPath[0] == '\0')
+    if (SettingsPath[0] == 0)
         return Fail(SAVE_NO_PATH, FALSE);
     if (!MakeSiblingPath())
         return Fail(SAVE_PATH_TOO_LONG, FALSE);
     // A read-only settings file is not written, as the profile writer of
     // Windows refuses it.
     WIN32_FILE_ATTRIBUTE_DATA info;
-    BOOL fileExists = GetFileAttributesExA(SettingsPath, GetFileExInfoStandard, &info);
+    BOOL fileExists = GetFileAttributesExW(SettingsPath, GetFileExInfoStandard, &info);
     if (!fileExists && GetLastError() != ERROR_FILE_NOT_FOUND)
         return Fail(SAVE_NOT_SEEN, TRUE);
     if (fileExists && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
@@ -274,7 +312,7 @@ BOOL SaveSettings(void) {
                     TRUE);
     }
     if (!SaveThroughSibling(fileExists)) {
-        DeleteFileA(Sibling);
+        DeleteFileW(Sibling);
         return FALSE;
     }
     SaveFailure = SAVE_DONE;

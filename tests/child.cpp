@@ -27,7 +27,9 @@
 //   fill FILE N         overwrites FILE with N bytes of the pattern; writes
 //                       nothing to standard output
 //   fill-nul FILE       overwrites FILE with "ab", a NUL byte and "cd"
-//   env NAME...         writes "NAME=value" or "NAME unset" for each, a line each
+//   env NAME...         writes "NAME=value" or "NAME unset" for each, a line each;
+//                       the value as it is in the environment (on Windows in
+//                       UTF-8, from the wide environment)
 //   flood               writes to standard output until it is ended
 //   flood-errors        writes to standard error until it is ended
 //   stderr-utf16 CODE TEXT  writes TEXT (ASCII) to standard error as UTF-16LE,
@@ -306,11 +308,11 @@ static int Fill(const char* path, long count) {
 
 static int ShowEnvironment(int count, char** names) {
     for (int i = 0; i < count; i++) {
-        const char* value = getenv(names[i]);
-        if (value == nullptr)
+        std::string value;
+        if (!ReadVariable(names[i], value))
             printf("%s unset\n", names[i]);
         else
-            printf("%s=%s\n", names[i], value);
+            printf("%s=%s\n", names[i], value.c_str());
     }
     return 0;
 }

@@ -18,7 +18,8 @@ struct ModuleCopy {
     PluginModule plugin;
 
     // Copies the module built beside this test program into a new directory
-    // in base (the temporary directory when empty) and loads it.
+    // in base (the temporary directory when empty; UTF-8, of any characters)
+    // and loads it by its full name.
     bool Load(const std::string& base = "") {
         directory = MakeTempDir("ep-dialog", base);
         if (directory.empty())
@@ -28,7 +29,10 @@ struct ModuleCopy {
         path = PathJoin(directory, ModuleFileName());
         settings = path.substr(0, path.find_last_of('.')) + ".ini";
         std::string error;
-        return CopyFileTo(built, path) && LoadPluginModule(path, plugin, error);
+        if (!CopyFileTo(built, path))
+            return false;
+        HMODULE module = LoadLibraryW(ToWide(path).c_str());
+        return module != nullptr && BindPluginModule(module, path, plugin, error);
     }
 
     // The loaded module, for its resources.

@@ -230,6 +230,30 @@ TEST_F(SettingsDialog, Utf16SettingsFileShowsItsValuesAndStaysUtf16) {
     EXPECT_FALSE(Exists(copy.settings + ".new"));
 }
 
+// A module in a folder whose name the code page lacks saves the settings
+// file beside it, never the one in the look-alike folder ("Lódz") that best
+// fit makes of the name.
+TEST(SettingsDialogNames, OkSavesBesideTheModuleInAFolderOutsideTheCodePage) {
+    TempDir base("ep-dialog");
+    ASSERT_TRUE(MakeDir(base.Join("Łódź")) && MakeDir(base.Join("Lódz")));
+    std::string other = PathJoin(base.Join("Lódz"), "external_preprocessor.ini");
+    ASSERT_TRUE(WriteBytes(other, Canonical));
+    ModuleCopy copy;
+    ASSERT_TRUE(copy.Load(base.Join("Łódź")));
+    ASSERT_TRUE(WriteBytes(copy.settings, Canonical));
+    Plan plan;
+    plan.command = "new -o %f";
+    plan.press = IDOK;
+    EXPECT_EQ(RunSettings(copy, plan), IDOK);
+    EXPECT_EQ(plan.shownCommand, "old -i %f");
+    std::string saved, untouched;
+    EXPECT_TRUE(ReadBytes(copy.settings, saved));
+    EXPECT_EQ(saved, CanonicalWith("new -o %f"));
+    EXPECT_FALSE(FileExists(copy.settings + ".new"));
+    EXPECT_TRUE(ReadBytes(other, untouched));
+    EXPECT_EQ(untouched, Canonical);
+}
+
 // One run through the module, as a host makes it: the text it hands out and
 // what comes back.
 struct RunHost {

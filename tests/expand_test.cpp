@@ -72,10 +72,22 @@ TEST_F(Expand, NeverLongerThan259Characters) {
     EXPECT_FALSE(ok);
 }
 
+// An ASCII path in the system's wide form, and back.
+std::basic_string<WCHAR> Wide(const std::string& ascii) {
+    return std::basic_string<WCHAR>(ascii.begin(), ascii.end());
+}
+
+std::string Narrow(const WCHAR* wide) {
+    std::string ascii;
+    for (; *wide != 0; wide++)
+        ascii += (char)*wide;
+    return ascii;
+}
+
 // The settings path derived from a module path; "<none>" when none is.
 std::string SettingsPathFor(const char* module) {
-    char path[PATH_ARRAY];
-    return DeriveSettingsPath(module, path) ? std::string(path) : "<none>";
+    WCHAR path[PATH_ARRAY];
+    return DeriveSettingsPath(Wide(module).c_str(), path) ? Narrow(path) : "<none>";
 }
 
 TEST(SettingsPath, LastDotCountsEvenInDirectoryNames) {
@@ -90,15 +102,15 @@ TEST(SettingsPath, ModuleFileIsNeverTheSettingsFile) {
 }
 
 TEST(SettingsPath, TooLongForTheArrayGivesNoPath) {
-    char path[PATH_ARRAY];
+    WCHAR path[PATH_ARRAY];
     std::string dir(250, 'd');
     // 250 + "/p.x" -> 250 + "/p.ini" = 256 characters: fits.
-    EXPECT_TRUE(DeriveSettingsPath((dir + "/p.x").c_str(), path));
+    EXPECT_TRUE(DeriveSettingsPath(Wide(dir + "/p.x").c_str(), path));
     // A module path of 259 characters with a one-letter extension would
     // need 261.
     std::string longPath = std::string(257, 'd') + ".x";
-    EXPECT_FALSE(DeriveSettingsPath(longPath.c_str(), path));
-    EXPECT_STREQ(path, "");
+    EXPECT_FALSE(DeriveSettingsPath(Wide(longPath).c_str(), path));
+    EXPECT_EQ(Narrow(path), "");
 }
 
 } // namespace

@@ -180,6 +180,25 @@ if [ "$target" = native ]; then
     check "no module anywhere: says where it looked" $?
 fi
 
+# --- plugin-host in a folder whose name the code page lacks -----------------------
+# It finds the module beside it, and the module its settings beside itself,
+# by the folder's name as it is: never by a look-alike (best fit makes
+# "Lódz" of "Łódź" in code page 1252), whose settings would run another
+# program.
+named=$work/Łódź
+mkdir -p "$named" "$work/Lódz"
+cp "$host" "$work/$module_name" "$named/"
+own_settings=$settings_file
+settings_file=$named/external_preprocessor.ini
+settings "\"$child_path\" --child write 5"
+settings_file=$work/Lódz/external_preprocessor.ini
+settings "\"$child_path\" --child write 9"
+settings_file=$own_settings
+$emulator "$named/$host_name" run "$(to_native "$work/in.sql")" >"$work/out" 2>"$work/err"
+check "plugin-host in a folder outside the code page: exit 0" $?
+[ "$(cat "$work/out")" = abcde ]; check "plugin-host in a folder outside the code page runs its module" $?
+rm -r "$named" "$work/Lódz"
+
 # --- The password without the command line -----------------------------------------
 # --password-file gives the first line of a file, PREPROCESSOR_PASSWORD when
 # neither it nor -p is given; -p still comes first.

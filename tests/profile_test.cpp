@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <errno.h>
+#include <locale.h>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -215,6 +216,27 @@ INSTANTIATE_TEST_SUITE_P(
                     Table("DefaultIsGivenForMissingFileSectionOrKey", ReadDefaults)),
     [](const testing::TestParamInfo<ReadTable>& table) { return table.param.Name(); });
 
+// The wide call reads as the ANSI one does, the mark being part of the
+// first line there too (the plug-in reads its settings through it): its
+// value, in the ANSI code page, is the ANSI call's.
+TEST(ProfileRead, Utf8ByteOrderMarkIsPartOfTheFirstLineForTheWideCallToo) {
+    auto wide = [](const std::string& ascii) {
+        return std::basic_string<WCHAR>(ascii.begin(), ascii.end());
+    };
+    ForEachCase("wide.ini", ReadUtf8Mark, sizeof ReadUtf8Mark / sizeof ReadUtf8Mark[0],
+                [&](const std::string& path, const ReadCase& c) {
+                    const char* expected = Expected(c.expected, c.wine);
+                    WCHAR value[16];
+                    DWORD length = GetPrivateProfileStringW(
+                        wide(c.section).c_str(), wide(c.key).c_str(), wide(c.defaultValue).c_str(),
+                        value, c.capacity, wide(path).c_str());
+                    char ansi[64];
+                    int bytes = WideCharToMultiByte(CP_ACP, 0, value, (int)length, ansi,
+                                                    sizeof ansi, NULL, NULL);
+                    EXPECT_EQ(std::string(ansi, bytes > 0 ? (size_t)bytes : 0), expected);
+                });
+}
+
 TEST(ProfileRead, IntegersAreReadUpToTheirFirstNonDigit) {
     ForEachCase("int.ini", IntCases, sizeof IntCases / sizeof IntCases[0],
                 [](const std::string& path, const IntCase& c) {
@@ -302,6 +324,34 @@ TEST(ProfileUnicode, Utf16FilesStayUtf16WithTheirMark) {
         EXPECT_EQ(Bytes(path), Utf16(Expected(c.expected, c.wine, c.layer)));
     }
     remove(path.c_str());
+}
+
+// The wide calls keep every character of a UTF-16 file whatever the ANSI
+// set, here one that lacks "Ł" (Windows-1252 under Wine, Latin-1 natively):
+// the plug-in reads and saves its settings through them.
+TEST(ProfileUnicode, WideCallsKeepEveryCharacterOfAUtf16File) {
+#ifndef _WIN32
+    ASSERT_NE(setlocale(LC_CTYPE, "en_US.ISO-8859-1"), nullptr) << "run scripts/setup.sh as root";
+#endif
+    auto wide = [](const std::string& ascii) {
+        return std::basic_string<WCHAR>(ascii.begin(), ascii.end());
+    };
+    const WCHAR lodz[] = {0x141, 0xF3, 'd', 0x17A, 0};
+    std::string path = PathOf("wide_calls.ini");
+    std::string file = Utf16(u"\uFEFF[Path]\r\nA=1\r\n");
+    Put(path, file.data(), file.size());
+    EXPECT_TRUE(WritePrivateProfileStringW(wide("Path").c_str(), wide("B").c_str(), lodz,
+                                           wide(path).c_str()));
+    EXPECT_EQ(Bytes(path), Utf16(u"\uFEFF[Path]\r\nA=1\r\nB=\u0141\u00F3d\u017A\r\n"));
+    WCHAR value[16];
+    EXPECT_EQ(GetPrivateProfileStringW(wide("Path").c_str(), wide("B").c_str(), wide("").c_str(),
+                                       value, 16, wide(path).c_str()),
+              4u);
+    EXPECT_EQ(std::basic_string<WCHAR>(value), std::basic_string<WCHAR>(lodz));
+    remove(path.c_str());
+#ifndef _WIN32
+    setlocale(LC_CTYPE, "C");
+#endif
 }
 
 TEST(ProfileUnicode, Utf16FilesGiveIntegersAndTakeBackWhatWasWritten) {

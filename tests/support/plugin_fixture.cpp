@@ -136,18 +136,24 @@ int32_t LoadedPlugin::Settings() {
 }
 
 bool LoadedPlugin::Load(std::string& error) {
-    dir_ = MakeTempDir();
-    if (dir_.empty()) {
+    std::string dir = MakeTempDir();
+    if (dir.empty()) {
         error = "cannot make a temporary directory";
         return false;
     }
+    return LoadIn(dir, error);
+}
+
+bool LoadedPlugin::LoadIn(const std::string& dir, std::string& error) {
+    dir_ = dir;
     std::string copy = PathJoin(dir_, ModuleFileName());
     std::string built = PathJoin(DirOf(SelfPath()), ModuleFileName());
     if (!CopyFileTo(built, copy)) {
         error = "cannot copy " + built;
         return false;
     }
-    return LoadPluginModule(copy, module_, error);
+    void* handle = OpenModuleNamed(copy, error);
+    return handle != nullptr && BindPluginModule(handle, copy, module_, error);
 }
 
 void LoadedPlugin::Unload() {

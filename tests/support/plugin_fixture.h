@@ -18,6 +18,7 @@
 struct Box {
     std::string caption;
     std::string text;
+    std::string utf8;         // the text in UTF-8 (on Linux the bytes of text)
     bool ownedByHost = false; // owner is the host's OwnerWindow (Windows only)
     bool hasOwner = false;
 };
@@ -42,8 +43,10 @@ struct FakeHost {
 class LoadedPlugin {
   public:
     // Copies the module built beside the test program into a new temporary
-    // directory and loads it from there.
+    // directory, or into dir (which Unload then removes), and loads it from
+    // there by its full name, whatever characters it holds.
     bool Load(std::string& error);
+    bool LoadIn(const std::string& dir, std::string& error);
     void Unload();
     const std::string& Dir() const {
         return dir_;
@@ -112,6 +115,10 @@ std::string QuotedSelf();
 
 // Whether the boxes of this platform have owners that CaptureBoxes sees.
 extern const bool BoxOwnersSeen;
+
+// Loads a module by its path (UTF-8 on Windows, taken by the wide call);
+// nullptr with the reason in error.
+void* OpenModuleNamed(const std::string& path, std::string& error);
 
 // Runs call with the message boxes it shows captured and dismissed. Where
 // boxes have an owner (Windows), the host's OwnerWindow is set first; dir is

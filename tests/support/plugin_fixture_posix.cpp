@@ -46,5 +46,11 @@ std::vector<Box> CaptureBoxes(HostContext&, const std::string& dir,
         if (!started && !boxes.empty())
             boxes.back().text += "\n" + line;
     }
+    for (Box& box : boxes)
+        box.utf8 = box.text;
     return boxes;
+}
+
+void* OpenModuleNamed(const std::string& path, std::string& error) {
+    return OpenModule(path, error);
 }

@@ -26,8 +26,12 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
             Box seen;
             seen.caption = text;
             text[0] = '\0';
-            GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
+            HWND label = GetDlgItem(box, 0xFFFF);
+            GetWindowTextA(label, text, sizeof text);
             seen.text = text;
+            wchar_t wide[2048] = {};
+            GetWindowTextW(label, wide, 2048);
+            seen.utf8 = FromWide(wide);
             HWND owner = GetWindow(box, GW_OWNER);
             seen.hasOwner = owner != nullptr;
             seen.ownedByHost = owner != nullptr && owner == HostWindow;
@@ -41,6 +45,13 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
 } // namespace
 
 const bool BoxOwnersSeen = true;
+
+void* OpenModuleNamed(const std::string& path, std::string& error) {
+    HMODULE module = LoadLibraryW(ToWide(path).c_str());
+    if (module == nullptr)
+        error = "cannot load " + path + ": error " + std::to_string(GetLastError());
+    return module;
+}
 
 std::vector<Box> CaptureBoxes(HostContext& context, const std::string&,
                               const std::function<void()>& call) {

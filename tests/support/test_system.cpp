@@ -1,6 +1,7 @@
 // Test support: the platform-free part of files by name (test_system.h).
 #include "test_system.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -15,13 +16,13 @@ std::string PathJoin(const std::string& dir, const std::string& name) {
 }
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), (std::streamsize)bytes.size());
     return (bool)out;
 }
 
 bool ReadBytes(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in)
         return false;
     std::ostringstream all;

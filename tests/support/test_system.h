@@ -1,5 +1,6 @@
 // What the tests need from the system beyond the operations they test:
-// temporary directories, files by name and processes. Implemented once per
+// temporary directories, files by name and processes. Paths are UTF-8 on
+// Windows too (the system's wide calls take them), bytes on Linux. Implemented once per
 // platform (test_system_posix.cpp, test_system_win.cpp, chosen by CMake) over the
 // system's own calls, never over the platform layer under test; the
 // platform-free part is test_system.cpp. Linked into every test program as the
@@ -14,6 +15,9 @@
 // Linux, GetTempPathA's on Windows). Its path, without a trailing separator,
 // or "" when none could be made.
 std::string MakeTempDir(const char* prefix = "ep-test", const std::string& base = "");
+
+// Makes a directory; false when it cannot be made.
+bool MakeDir(const std::string& path);
 
 // Removes a directory and everything in it, read-only files too.
 void RemoveTree(const std::string& path);
@@ -60,8 +64,26 @@ bool CopyFileTo(const std::string& from, const std::string& to);
 bool ProcessEndsWithin(unsigned long pid, int milliseconds);
 
 // Sets (value not NULL) or removes a variable of this process's
-// environment, as the programs it starts will see it.
+// environment, as the programs it starts will see it; reads one (false when
+// it is not set).
 void SetVariable(const char* name, const char* value);
+bool ReadVariable(const char* name, std::string& value);
+
+// The variable that names the system's temporary directory first: TMPDIR on
+// Linux, TMP on Windows.
+extern const char* const TempVariable;
+
+// A path as an ANSI text such as the plug-in's settings hold: on Windows the
+// path in the ANSI code page where it holds every character, else the
+// path's short (8.3) name, "" when it has neither; on Linux the path.
+std::string AnsiName(const std::string& path);
+
+// Whether the Windows calls are Wine's.
+bool RunsUnderWine();
+
+// Windows only: UTF-8 text in the system's wide form, and back.
+std::wstring ToWide(const std::string& utf8);
+std::string FromWide(const std::wstring& wide);
 
 // Faults made real, where the platform has them; each returns false where
 // it does not (the test is then skipped). A limit on the size of files this

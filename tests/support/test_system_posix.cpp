@@ -27,6 +27,10 @@ std::string MakeTempDir(const char* prefix, const std::string& base) {
     return mkdtemp(name.data()) ? std::string(name.data()) : std::string();
 }
 
+bool MakeDir(const std::string& path) {
+    return mkdir(path.c_str(), 0700) == 0;
+}
+
 void RemoveTree(const std::string& path) {
     for (const std::string& name : ListDir(path)) {
         std::string child = PathJoin(path, name);
@@ -88,6 +92,23 @@ void SetVariable(const char* name, const char* value) {
         setenv(name, value, 1);
     else
         unsetenv(name);
+}
+
+bool ReadVariable(const char* name, std::string& value) {
+    const char* set = getenv(name);
+    if (set != nullptr)
+        value = set;
+    return set != nullptr;
+}
+
+const char* const TempVariable = "TMPDIR";
+
+std::string AnsiName(const std::string& path) {
+    return path;
+}
+
+bool RunsUnderWine() {
+    return false;
 }
 
 bool FileSizeLimit(unsigned long bytes) {
