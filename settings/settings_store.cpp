@@ -1,8 +1,8 @@
 // The settings file beside the module: section "Path", keys
 // "WorkingDirectory" and "CommandLine"; and section "Run", keys
 // "IgnoreExitCode", "TimeLimit", "HideConsole", "ShowProgress",
-// "AllowEmptyOutput" and "TextsInEnvironment", which only the file sets (the
-// dialog neither shows nor writes them).
+// "AllowEmptyOutput", "TextsInEnvironment", "Encoding" and "LineEndings",
+// which only the file sets (the dialog neither shows nor writes them).
 #include "settings.h"
 
 #include <string.h>
@@ -48,6 +48,8 @@ void LoadSettings(void) {
         CommandLine[0] = '\0';
         IgnoreExitCode = TimeLimit = HideConsole = AllowEmptyOutput = TextsInEnvironment = 0;
         ShowProgress = 1;
+        Encoding[0] = '\0';
+        LineEndings[0] = '\0';
         return;
     }
     GetPrivateProfileStringA(Section, "WorkingDirectory", "", WorkingDirectory, PATH_CAPACITY,
@@ -59,6 +61,9 @@ void LoadSettings(void) {
     ShowProgress = GetPrivateProfileIntA(RunSection, "ShowProgress", 1, SettingsPath);
     AllowEmptyOutput = GetPrivateProfileIntA(RunSection, "AllowEmptyOutput", 0, SettingsPath);
     TextsInEnvironment = GetPrivateProfileIntA(RunSection, "TextsInEnvironment", 0, SettingsPath);
+    GetPrivateProfileStringA(RunSection, "Encoding", "", Encoding, OPTION_CAPACITY, SettingsPath);
+    GetPrivateProfileStringA(RunSection, "LineEndings", "", LineEndings, OPTION_CAPACITY,
+                             SettingsPath);
 }
 
 // Reading a profile value strips one pair of double quotes around the whole
