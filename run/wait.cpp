@@ -5,6 +5,7 @@
 // wait handles the thread's messages, so the host's windows repaint and the
 // host never looks hung; Cancel, Escape and the close box end the run.
 #include "wait.h"
+#include "convert.h"
 #include "messages.h"
 #include "resource.h"
 #include "settings/settings.h"
@@ -160,7 +161,8 @@ WaitOutcome WaitForProgram(HANDLE process, HANDLE capture, HANDLE errors) {
             outcome = WAIT_CANCELLED;
             break;
         }
-        if (FileLargerThan(capture, TEXT_CAPACITY)) {
+        // The program's form of a text may take more bytes than the text.
+        if (FileLargerThan(capture, RAW_CAPACITY)) {
             outcome = WAIT_OUTPUT_OVER;
             break;
         }

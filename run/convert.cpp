@@ -1,0 +1,401 @@
+// Character sets. The host's text is in its ANSI code page; with Encoding
+// set to another, the text goes to the program in that set and the output
+// comes back from it, through UTF-16. No conversion ever puts one character
+// in the place of another: where a character has no place in the set it
+// goes to (no "best fit", no default character), or the bytes are not valid
+// in the set they are read in, the run keeps the text, with a box that names
+// the first such place: its line and column, and the character or byte.
+#include "convert.h"
+#include "messages.h"
+#include "settings/settings.h"
+#include "text_form.h"
+
+#include <string.h>
+
+char RawText[RAW_CAPACITY + 1];
+UINT ProgramCodePage;
+
+static UINT Ansi;
+// Whether the program's code page is the OEM one, for the boxes.
+static BOOL ProgramIsOem;
+static WCHAR Wide[WIDE_CAPACITY];
+static char SetName[64];
+
+// GB18030, which like UTF-8 holds every character.
+static const UINT GB18030 = 54936;
+
+// A place in a text, for the boxes: line and column (from 1, the column
+// counted in characters), and the character there or, where the bytes are
+// no character, the first byte.
+struct Place {
+    UINT line;
+    UINT column;
+    UINT code;
+    BOOL isByte;
+};
+
+UINT AnsiCodePage(void) {
+    return Ansi;
+}
+
+// --- The option -------------------------------------------------------------
+
+// Conversions into UTF-8 and GB18030 never lack a character, and Windows
+// refuses to be asked whether one did; into any other code page the
+// conversion says so instead of taking a look-alike.
+static BOOL HoldsEveryCharacter(UINT codePage) {
+    return codePage == CP_UTF8 || codePage == GB18030;
+}
+
+// Converts UTF-16 units into a code page (flagsOf: the code page whose
+// rules apply, CP_ACP itself being no number); the length, 0 on failure.
+// *lost tells that a character had no place there.
+static int FromWide(UINT codePage, UINT flagsOf, const WCHAR* wide, int units, char* to,
+                    int capacity, BOOL* lost) {
+    BOOL used = FALSE;
+    BOOL every = HoldsEveryCharacter(flagsOf);
+    int length = WideCharToMultiByte(codePage, every ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                                     wide, units, to, capacity, NULL, every ? NULL : &used);
+    *lost = used;
+    return length;
+}
+
+// A decimal code page number, without sign or blanks.
+static BOOL ReadCodePage(const char* value, UINT* codePage) {
+    UINT number = 0;
+    size_t length = strlen(value);
+    if (length == 0 || length > 5)
+        return FALSE;
+    for (size_t i = 0; i < length; i++) {
+        if (value[i] < '0' || value[i] > '9')
+            return FALSE;
+        number = number * 10 + (UINT)(value[i] - '0');
+    }
+    *codePage = number;
+    return number <= 65535;
+}
+
+// Whether the system has the code page and converts it with the checks the
+// run needs: UTF-7, ISO-2022 and the symbol code page refuse them, and the
+// numbers 0 to 3 stand for other code pages.
+static BOOL CanConvert(UINT codePage) {
+    if (codePage < 4 || !IsValidCodePage(codePage))
+        return FALSE;
+    WCHAR wide[2];
+    char narrow[8];
+    BOOL lost = FALSE;
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, "a", 1, wide, 2) == 1 &&
+           FromWide(codePage, codePage, wide, 1, narrow, sizeof narrow, &lost) > 0 && !lost;
+}
+
+BOOL ChooseEncoding(void) {
+    Ansi = GetACP();
+    ProgramCodePage = 0;
+    ProgramIsOem = FALSE;
+    UINT codePage = 0;
+    if (Encoding[0] == '\0' || IsOptionWord(Encoding, "ansi"))
+        return TRUE;
+    if (IsOptionWord(Encoding, "utf-8") || IsOptionWord(Encoding, "utf8")) {
+        codePage = CP_UTF8;
+    } else if (IsOptionWord(Encoding, "oem")) {
+        codePage = GetOEMCP();
+        ProgramIsOem = TRUE;
+    } else if (!ReadCodePage(Encoding, &codePage) || !CanConvert(codePage)) {
+        ShowUnknownOption("Encoding", Encoding,
+                          "ANSI, UTF-8, OEM or the number of a code page this system converts "
+                          "(not UTF-7 or UTF-16)");
+        return FALSE;
+    }
+    // The ANSI code page itself (UTF-8 in a UTF-8 locale, say): nothing to
+    // convert.
+    if (codePage != Ansi)
+        ProgramCodePage = codePage;
+    return TRUE;
+}
+
+// --- Finding the first place that does not convert --------------------------
+
+static UINT SearchCodePage;
+static UINT SearchFlagsOf;
+static const char* SearchBytes;
+
+static BOOL BytesConvert(DWORD count) {
+    return count == 0 || MultiByteToWideChar(SearchCodePage, MB_ERR_INVALID_CHARS, SearchBytes,
+                                             (int)count, NULL, 0) > 0;
+}
+
+static BOOL UnitsConvert(DWORD count) {
+    BOOL lost = FALSE;
+    return count == 0 ||
+           (FromWide(SearchCodePage, SearchFlagsOf, Wide, (int)count, NULL, 0, &lost) > 0 && !lost);
+}
+
+// Whether one of the starts of count - longest + 1 to count units converts.
+static BOOL NearStartConverts(BOOL (*converts)(DWORD), DWORD count, DWORD longest) {
+    for (DWORD back = 0; back < longest && back <= count; back++) {
+        if (converts(count - back))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Where the first character that does not convert starts, in a sequence
+// of size units whose whole does not convert, made of characters of at most
+// longest units. A start that cuts a character does not convert either, so
+// whether some start at most longest - 1 units shorter converts is what
+// turns from yes to no as the start grows, a few units after the place:
+// found by halving, in a few dozen conversions whatever the size.
+static DWORD FirstFailure(BOOL (*converts)(DWORD), DWORD size, DWORD longest) {
+    DWORD low = 0, high = size;
+    while (low < high) {
+        DWORD middle = low + (high - low + 1) / 2;
+        if (NearStartConverts(converts, middle, longest))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    while (low > 0 && !converts(low))
+        low--;
+    return low;
+}
+
+static BOOL IsHighSurrogate(WCHAR unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+static BOOL IsLowSurrogate(WCHAR unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Counts lines and columns over units of UTF-16, from line 1, column 1.
+static void CountPlace(const WCHAR* wide, DWORD units, Place* place) {
+    for (DWORD i = 0; i < units; i++) {
+        if (wide[i] == '\n') {
+            place->line++;
+            place->column = 1;
+        } else if (!(IsLowSurrogate(wide[i]) && i > 0 && IsHighSurrogate(wide[i - 1]))) {
+            place->column++;
+        }
+    }
+}
+
+// The place of the character at unit at of Wide, which holds units units.
+static void PlaceOfUnit(DWORD at, DWORD units, Place* place) {
+    place->line = 1;
+    place->column = 1;
+    CountPlace(Wide, at, place);
+    place->isByte = FALSE;
+    place->code = Wide[at];
+    if (IsHighSurrogate(Wide[at]) && at + 1 < units && IsLowSurrogate(Wide[at + 1]))
+        place->code = 0x10000 + ((UINT)(Wide[at] - 0xD800) << 10) + (UINT)(Wide[at + 1] - 0xDC00);
+}
+
+// The place of the first character of Wide (units long) that the code page
+// cannot hold.
+static void FindUnheld(UINT codePage, UINT flagsOf, DWORD units, Place* place) {
+    SearchCodePage = codePage;
+    SearchFlagsOf = flagsOf;
+    PlaceOfUnit(FirstFailure(UnitsConvert, units, 2), units, place);
+}
+
+// The place of the first bytes that are not valid in the code page. Lines
+// are counted by their LF bytes, which every code page the plug-in reads
+// has where ASCII has it; the column is counted in the line's characters.
+static void FindInvalid(UINT codePage, const char* bytes, DWORD size, Place* place) {
+    SearchCodePage = codePage;
+    SearchBytes = bytes;
+    DWORD at = FirstFailure(BytesConvert, size, 4);
+    DWORD lineStart = 0;
+    place->line = 1;
+    for (DWORD i = 0; i < at; i++) {
+        if (bytes[i] == '\n') {
+            place->line++;
+            lineStart = i + 1;
+        }
+    }
+    place->column = 1;
+    int units = at == lineStart ? 0
+                                : MultiByteToWideChar(codePage, 0, bytes + lineStart,
+                                                      (int)(at - lineStart), NULL, 0);
+    if (units > 0 && units <= WIDE_CAPACITY) {
+        MultiByteToWideChar(codePage, 0, bytes + lineStart, (int)(at - lineStart), Wide, units);
+        CountPlace(Wide, (DWORD)units, place);
+    } else if (units > 0) {
+        place->column += (UINT)units;
+    }
+    place->isByte = TRUE;
+    place->code = (BYTE)bytes[at];
+}
+
+// --- Boxes ------------------------------------------------------------------
+
+static const char* CodePageName(UINT codePage, BOOL oem) {
+    if (codePage == CP_UTF8)
+        wsprintfA(SetName, "UTF-8");
+    else
+        wsprintfA(SetName, oem ? "the OEM code page %u" : "code page %u", codePage);
+    return SetName;
+}
+
+static void AppendPlace(const Place* place) {
+    char text[96];
+    if (place->isByte)
+        wsprintfA(text, " (line %u, column %u: the byte 0x%02X)", place->line, place->column,
+                  place->code);
+    else
+        wsprintfA(text, " (line %u, column %u: U+%04X)", place->line, place->column, place->code);
+    Append(text);
+}
+
+// Ends a box about the text that was not run.
+static void ShowNothingRun(void) {
+    Append("\nNothing was run and the text was left as it was.");
+    ShowError();
+}
+
+static void ShowKept(void) {
+    Append("\n");
+    Append(TextKept);
+    ShowError();
+}
+
+void ShowConvertedTooLong(const char* source) {
+    wsprintfA(Message,
+              "The program %s more than the plug-in takes: more than %u bytes once made the "
+              "host's text, in its character set and line ends.",
+              source, (UINT)TEXT_CAPACITY);
+    ShowKept();
+}
+
+// --- The text to the program ------------------------------------------------
+
+BOOL ToProgramCodePage(const char* text, DWORD length, DWORD* size) {
+    *size = 0;
+    if (length == 0)
+        return TRUE;
+    Place place;
+    int units =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, (int)length, Wide, WIDE_CAPACITY);
+    if (units == 0) {
+        FindInvalid(CP_ACP, text, length, &place);
+        wsprintfA(Message, "The text is not valid in the ANSI code page %u", Ansi);
+        AppendPlace(&place);
+        Append(", so it cannot be converted for the program.");
+        ShowNothingRun();
+        return FALSE;
+    }
+    BOOL lost = FALSE;
+    int converted =
+        FromWide(ProgramCodePage, ProgramCodePage, Wide, units, RawText, RAW_CAPACITY, &lost);
+    if (converted == 0 || lost) {
+        FindUnheld(ProgramCodePage, ProgramCodePage, (DWORD)units, &place);
+        wsprintfA(Message, "The text holds a character that %s cannot hold",
+                  CodePageName(ProgramCodePage, ProgramIsOem));
+        AppendPlace(&place);
+        Append(", so the program cannot be given the text as it is. Set Encoding to a character "
+               "set that holds it: UTF-8 holds every character.");
+        ShowNothingRun();
+        return FALSE;
+    }
+    *size = (DWORD)converted;
+    return TRUE;
+}
+
+// --- The result back --------------------------------------------------------
+
+// Decodes UTF-16 bytes into Wide; the number of units, or -1 (after the
+// box) when they do not fit or are not UTF-16.
+static int DecodeUtf16(BOOL bigEndian, const char* bytes, DWORD size, const char* source) {
+    DWORD units = size / 2;
+    if (units > WIDE_CAPACITY) {
+        ShowConvertedTooLong(source);
+        return -1;
+    }
+    const BYTE* b = (const BYTE*)bytes;
+    for (DWORD i = 0; i < units; i++) {
+        BYTE low = b[2 * i + (bigEndian ? 1 : 0)];
+        BYTE high = b[2 * i + (bigEndian ? 0 : 1)];
+        Wide[i] = (WCHAR)(low | high << 8);
+    }
+    Place place;
+    if (size % 2 != 0) {
+        place.line = 1;
+        place.column = 1;
+        CountPlace(Wide, units, &place);
+        place.isByte = TRUE;
+        place.code = b[size - 1];
+        wsprintfA(Message,
+                  "The program %s text that is not valid UTF-16: it ends in half a "
+                  "character",
+                  source);
+        AppendPlace(&place);
+        Append(".");
+        ShowKept();
+        return -1;
+    }
+    for (DWORD i = 0; i < units; i++) {
+        if (Wide[i] == 0) {
+            PlaceOfUnit(i, units, &place);
+            wsprintfA(Message, "The program %s a NUL character in UTF-16", source);
+            AppendPlace(&place);
+            Append(", which text cannot hold.");
+            ShowKept();
+            return -1;
+        }
+    }
+    return (int)units;
+}
+
+// Decodes bytes of a code page into Wide; the number of units, or -1
+// (after the box) when they do not fit or are not valid there.
+static int DecodeCodePage(UINT codePage, const char* bytes, DWORD size, const char* source) {
+    if (size == 0)
+        return 0;
+    int units =
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, (int)size, Wide, WIDE_CAPACITY);
+    if (units > 0)
+        return units;
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        ShowConvertedTooLong(source);
+        return -1;
+    }
+    Place place;
+    FindInvalid(codePage, bytes, size, &place);
+    wsprintfA(Message, "The program %s text that is not valid in %s", source,
+              CodePageName(codePage, ProgramIsOem && codePage == ProgramCodePage));
+    AppendPlace(&place);
+    Append(". Check that Encoding names the character set the program writes.");
+    ShowKept();
+    return -1;
+}
+
+BOOL FromProgramCode(OutputCode code, UINT codePage, const char* bytes, DWORD size, char* to,
+                     DWORD capacity, DWORD* length, const char* source) {
+    int units = code == OUTPUT_CODE_PAGE ? DecodeCodePage(codePage, bytes, size, source)
+                                         : DecodeUtf16(code == OUTPUT_UTF16BE, bytes, size, source);
+    if (units < 0)
+        return FALSE;
+    *length = 0;
+    if (units == 0)
+        return TRUE;
+    BOOL lost = FALSE;
+    int converted = FromWide(CP_ACP, Ansi, Wide, units, to, (int)capacity, &lost);
+    if (converted == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        ShowConvertedTooLong(source);
+        return FALSE;
+    }
+    if (converted == 0 || lost) {
+        Place place;
+        FindUnheld(CP_ACP, Ansi, (DWORD)units, &place);
+        wsprintfA(Message,
+                  "The program %s a character that the ANSI code page %u, the host's, "
+                  "cannot hold",
+                  source, Ansi);
+        AppendPlace(&place);
+        Append(".");
+        ShowKept();
+        return FALSE;
+    }
+    *length = (DWORD)converted;
+    return TRUE;
+}
