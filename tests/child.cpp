@@ -49,6 +49,15 @@
 //                       there and writes "read:" and the line
 //   pause MS ARGS...    sleeps MS milliseconds whatever else its command line
 //                       holds (as a real program's options), writes "slept"
+//   speak SET FORM FILE reads FILE as text in SET (ANSI, OEM, UTF-8 or a code
+//                       page number; exit code 3 when it is not valid there)
+//                       and writes it back in the FORM a program of each
+//                       kind writes: "plain" in SET, "bom" in UTF-8 behind a
+//                       byte order mark, "utf16" in UTF-16LE behind its mark,
+//                       "lf" in SET with LF line ends, "crcrlf" in SET with
+//                       each LF written as CR LF, as a C runtime in text
+//                       mode writes it
+//   bytes HEX           writes the bytes given in hexadecimal
 #include "child.h"
 
 #include <stdio.h>
@@ -58,6 +67,7 @@
 #include <vector>
 
 #include "support/test_system.h"
+#include "support/text_codes.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -330,6 +340,47 @@ static int EchoEnvironment() {
     return 0;
 }
 
+// Reads a file as text in a set and writes it back as a program of the
+// given kind writes it.
+static int Speak(const char* set, const char* form, const char* path) {
+    std::string bytes, text, out;
+    if (!ReadBytes(path, bytes) || !Recode(bytes, set, "UTF-8", text))
+        return 3;
+    std::string kind = form;
+    if (kind == "lf" || kind == "crcrlf") {
+        std::string changed;
+        for (char c : text) {
+            if (kind == "lf" && c == '\r')
+                continue;
+            if (kind == "crcrlf" && c == '\n')
+                changed += '\r';
+            changed += c;
+        }
+        text = changed;
+    }
+    bool ok = kind == "bom"     ? Recode(text, "UTF-8", "UTF-8", out)
+              : kind == "utf16" ? Recode(text, "UTF-8", "UTF-16LE", out)
+                                : Recode(text, "UTF-8", set, out);
+    if (!ok)
+        return 3;
+    if (kind == "bom")
+        Put("\xEF\xBB\xBF", 3);
+    else if (kind == "utf16")
+        Put("\xFF\xFE", 2);
+    Put(out.data(), out.size());
+    return 0;
+}
+
+static int WriteHex(const char* hex) {
+    std::string bytes;
+    for (const char* p = hex; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        char pair[3] = {p[0], p[1], '\0'};
+        bytes += (char)strtoul(pair, nullptr, 16);
+    }
+    Put(bytes.data(), bytes.size());
+    return 0;
+}
+
 #ifndef _WIN32
 // Sleeps without writing until the time has passed or a signal ends it.
 static void Linger(long milliseconds) {
@@ -565,6 +616,10 @@ int RunChildMode(int argc, char** argv) {
         code = Utf16Errors(args[1], atoi(args[0]));
     } else if (strcmp(mode, "environment") == 0) {
         code = EchoEnvironment();
+    } else if (strcmp(mode, "speak") == 0 && count == 3) {
+        code = Speak(args[0], args[1], args[2]);
+    } else if (strcmp(mode, "bytes") == 0 && count == 1) {
+        code = WriteHex(args[0]);
     }
 #ifndef _WIN32
     else if (strcmp(mode, "escape") == 0 && (count == 2 || count == 3)) {
