@@ -14,8 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 build=build/fuzz
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j2
+cmake --workflow --preset fuzz >/dev/null
 
 # Targets and the longest input each is given: the template and the host's
 # texts fit in 1 KiB; a profile file gets room for several lines of thousands

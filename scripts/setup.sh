@@ -1,6 +1,6 @@
 #!/bin/bash
 # Installs what the build, the tests and the demo need, where it is missing:
-# the native tool chain and libraries (and g++ for 32-bit programs), mandoc
+# the native tool chain and libraries, mandoc
 # for the manual page, mingw-w64 for the Windows modules, Wine (64- and
 # 32-bit, with its own fonts for the dialog's picture) and Xvfb to run them,
 # tmux for the terminal dialog's tests, vim and Emacs for the editors' tests,
@@ -17,8 +17,6 @@ packages=(cmake make g++ binutils cpp python3 tmux libgtest-dev libncurses-dev)
 # mandoc checks plugin-host's manual page and renders it as HTML for the
 # Windows packages.
 packages+=(mandoc)
-# 32-bit g++ for the test that reads the version note of an ELF32 module.
-packages+=(g++-multilib)
 # The editors whose filter commands the tests run plugin-host under; any
 # vim or Emacs already installed will do.
 command -v vim >/dev/null || packages+=(vim-nox)

@@ -1,9 +1,10 @@
 #!/bin/bash
-# The test command: installs what is missing, builds the three presets
-# (native, win32, win64) and runs every test: the native suite, the linters,
-# the native suite again under the sanitizers, each fuzz target for a bounded
-# time, the Windows suites under Wine inside Xvfb (each preset with its own
-# Wine prefix in its build folder), and the package checks.
+# The test command: installs what is missing, then builds and tests each
+# preset through its workflow preset (CMakePresets.json): the native suite,
+# the linters, the native suite again under the sanitizers, each fuzz target
+# for a bounded time, the Windows suites under Wine inside Xvfb (each preset
+# with its own Wine prefix in its build folder), the same record from every
+# module, and the package checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,23 +20,18 @@ bash scripts/setup.sh >build/wine.env
 . build/wine.env
 export WINEDEBUG=-all
 
-jobs=$(nproc)
-for preset in native win32 win64; do
-    stage "build $preset"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$jobs"
-done
+# Each preset's workflow (CMakePresets.json) configures, builds and tests
+# it; the builds use every core.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 
-stage "test native"
-ctest --preset native
+stage "native: build and test"
+cmake --workflow --preset native
 
 stage "lint: clang-tidy and cppcheck"
 bash scripts/lint.sh
 
-stage "test native under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$jobs"
-ctest --preset asan
+stage "native under AddressSanitizer and UndefinedBehaviorSanitizer: build and test"
+cmake --workflow --preset asan
 
 stage "fuzz each target for a bounded time"
 bash scripts/fuzz.sh 20
@@ -44,7 +40,7 @@ bash scripts/fuzz.sh 20
 . scripts/wine.sh
 
 for preset in win64 win32; do
-    stage "test $preset (Wine in Xvfb)"
+    stage "$preset: build, and test under Wine in Xvfb"
     export WINEPREFIX=$root/build/$preset/wineprefix
     loader=$(wine_loader "$preset")
     # Make the prefix before the first test: its creation takes minutes.
@@ -58,17 +54,15 @@ for preset in win64 win32; do
     fi
     # Where 32-bit Windows programs run under qemu-i386 (see
     # enable-wine32.sh), the emulator now and then crashes a process that
-    # starts a thread: a failed 32-bit test gets one more try.
-    retry=()
+    # starts a thread: there a failed 32-bit test gets one more try.
+    workflow=$preset
     if [ "$preset" = win32 ] && wine32_emulated; then
-        retry=(--repeat until-pass:2)
+        workflow=win32-emulated
     fi
-    # The test programs run two at a time: under Wine they mostly wait (on
-    # the Wine server, on emulated process starts), and those that show
-    # windows take the display in turn.
+    # The whole workflow runs inside one Wine session and one display.
     # shellcheck disable=SC2016
     xvfb-run -a bash -c '. scripts/wine.sh && in_wine_session "$@"' - "$(wine_loader win64)" \
-        ctest --preset "$preset" -j "$jobs" "${retry[@]}"
+        cmake --workflow --preset "$workflow"
 done
 
 # Every module reports the same title, kind and version record, and the same
