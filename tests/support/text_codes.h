@@ -8,7 +8,8 @@
 
 // Converts text from one set into another. A set is "ANSI" or "OEM" (on
 // Linux both the character set of the environment's locale, LC_ALL,
-// LC_CTYPE or LANG), "UTF-8", "UTF-16LE", or a code page number ("1252").
+// LC_CTYPE or LANG, UTF-8 for the plain C locale), "UTF-8", "UTF-16LE", or
+// a code page number ("1252").
 // False when the text is not valid in its set or holds a character the
 // other cannot hold (nothing is ever replaced by a look-alike).
 bool Recode(const std::string& text, const std::string& from, const std::string& to,

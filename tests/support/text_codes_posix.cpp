@@ -9,13 +9,15 @@
 
 namespace {
 
+// The environment's locale's character set; the plain C locale's (ASCII)
+// counts as UTF-8, as the platform layer takes it.
 std::string LocaleSet() {
     locale_t locale = newlocale(LC_CTYPE_MASK, "", (locale_t)0);
     if (locale == (locale_t)0)
-        return "ANSI_X3.4-1968";
+        return "UTF-8";
     std::string set = nl_langinfo_l(CODESET, locale);
     freelocale(locale);
-    return set;
+    return set == "ANSI_X3.4-1968" ? "UTF-8" : set;
 }
 
 std::string IconvName(const std::string& set) {
