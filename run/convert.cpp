@@ -7,6 +7,7 @@
 // the first such place: its line and column, and the character or byte.
 #include "convert.h"
 #include "messages.h"
+#include "places.h"
 #include "settings/settings.h"
 #include "text_form.h"
 
@@ -24,16 +25,6 @@ static char SetName[64];
 // GB18030, which like UTF-8 holds every character.
 static const UINT GB18030 = 54936;
 
-// A place in a text, for the boxes: line and column (from 1, the column
-// counted in characters), and the character there or, where the bytes are
-// no character, the first byte.
-struct Place {
-    UINT line;
-    UINT column;
-    UINT code;
-    BOOL isByte;
-};
-
 UINT AnsiCodePage(void) {
     return Ansi;
 }
@@ -47,11 +38,8 @@ static BOOL HoldsEveryCharacter(UINT codePage) {
     return codePage == CP_UTF8 || codePage == GB18030;
 }
 
-// Converts UTF-16 units into a code page (flagsOf: the code page whose
-// rules apply, CP_ACP itself being no number); the length, 0 on failure.
-// *lost tells that a character had no place there.
-static int FromWide(UINT codePage, UINT flagsOf, const WCHAR* wide, int units, char* to,
-                    int capacity, BOOL* lost) {
+int FromWide(UINT codePage, UINT flagsOf, const WCHAR* wide, int units, char* to, int capacity,
+             BOOL* lost) {
     BOOL used = FALSE;
     BOOL every = HoldsEveryCharacter(flagsOf);
     int length = WideCharToMultiByte(codePage, every ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
@@ -113,118 +101,65 @@ BOOL ChooseEncoding(void) {
     return TRUE;
 }
 
-// --- Finding the first place that does not convert --------------------------
+// --- Text that converts to itself ---------------------------------------------
 
-static UINT SearchCodePage;
-static UINT SearchFlagsOf;
-static const char* SearchBytes;
+// What was found of a code page: whether it has ASCII where ASCII has it,
+// both ways (EBCDIC has not). The last two code pages asked about are kept.
+struct AsciiProbe {
+    UINT codePage;
+    BOOL probed;
+    BOOL keepsAscii;
+};
+static AsciiProbe Probes[2];
+static int NextProbe;
 
-static BOOL BytesConvert(DWORD count) {
-    return count == 0 || MultiByteToWideChar(SearchCodePage, MB_ERR_INVALID_CHARS, SearchBytes,
-                                             (int)count, NULL, 0) > 0;
-}
-
-static BOOL UnitsConvert(DWORD count) {
+static BOOL ProbeAscii(UINT codePage, UINT flagsOf) {
+    char ascii[127];
+    WCHAR wide[127];
+    char back[sizeof ascii * 4];
+    for (int i = 0; i < 127; i++)
+        ascii[i] = (char)(i + 1);
+    if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, ascii, 127, wide, 127) != 127)
+        return FALSE;
+    for (int i = 0; i < 127; i++) {
+        if (wide[i] != (WCHAR)(i + 1))
+            return FALSE;
+    }
     BOOL lost = FALSE;
-    return count == 0 ||
-           (FromWide(SearchCodePage, SearchFlagsOf, Wide, (int)count, NULL, 0, &lost) > 0 && !lost);
+    return FromWide(codePage, flagsOf, wide, 127, back, sizeof back, &lost) == 127 && !lost &&
+           memcmp(back, ascii, sizeof ascii) == 0;
 }
 
-// Whether one of the starts of count - longest + 1 to count units converts.
-static BOOL NearStartConverts(BOOL (*converts)(DWORD), DWORD count, DWORD longest) {
-    for (DWORD back = 0; back < longest && back <= count; back++) {
-        if (converts(count - back))
-            return TRUE;
+// Whether the code page (flagsOf its number) has ASCII where ASCII has it.
+static BOOL KeepsAscii(UINT codePage, UINT flagsOf) {
+    for (const AsciiProbe& probe : Probes) {
+        if (probe.probed && probe.codePage == flagsOf)
+            return probe.keepsAscii;
     }
-    return FALSE;
+    AsciiProbe& probe = Probes[NextProbe];
+    NextProbe = (NextProbe + 1) % 2;
+    probe.codePage = flagsOf;
+    probe.keepsAscii = ProbeAscii(codePage, flagsOf);
+    probe.probed = TRUE;
+    return probe.keepsAscii;
 }
 
-// Where the first character that does not convert starts, in a sequence
-// of size units whose whole does not convert, made of characters of at most
-// longest units. A start that cuts a character does not convert either, so
-// whether some start at most longest - 1 units shorter converts is what
-// turns from yes to no as the start grows, a few units after the place:
-// found by halving, in a few dozen conversions whatever the size.
-static DWORD FirstFailure(BOOL (*converts)(DWORD), DWORD size, DWORD longest) {
-    DWORD low = 0, high = size;
-    while (low < high) {
-        DWORD middle = low + (high - low + 1) / 2;
-        if (NearStartConverts(converts, middle, longest))
-            low = middle;
-        else
-            high = middle - 1;
+// Whether the bytes are ASCII alone, looked at eight at a time.
+static BOOL IsAscii(const char* bytes, DWORD size) {
+    uint64_t seen = 0;
+    DWORD i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t eight;
+        memcpy(&eight, bytes + i, 8);
+        seen |= eight;
     }
-    while (low > 0 && !converts(low))
-        low--;
-    return low;
+    for (; i < size; i++)
+        seen |= (BYTE)bytes[i];
+    return (seen & 0x8080808080808080ULL) == 0;
 }
 
-static BOOL IsHighSurrogate(WCHAR unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-static BOOL IsLowSurrogate(WCHAR unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-// Counts lines and columns over units of UTF-16, from line 1, column 1.
-static void CountPlace(const WCHAR* wide, DWORD units, Place* place) {
-    for (DWORD i = 0; i < units; i++) {
-        if (wide[i] == '\n') {
-            place->line++;
-            place->column = 1;
-        } else if (!(IsLowSurrogate(wide[i]) && i > 0 && IsHighSurrogate(wide[i - 1]))) {
-            place->column++;
-        }
-    }
-}
-
-// The place of the character at unit at of Wide, which holds units units.
-static void PlaceOfUnit(DWORD at, DWORD units, Place* place) {
-    place->line = 1;
-    place->column = 1;
-    CountPlace(Wide, at, place);
-    place->isByte = FALSE;
-    place->code = Wide[at];
-    if (IsHighSurrogate(Wide[at]) && at + 1 < units && IsLowSurrogate(Wide[at + 1]))
-        place->code = 0x10000 + ((UINT)(Wide[at] - 0xD800) << 10) + (UINT)(Wide[at + 1] - 0xDC00);
-}
-
-// The place of the first character of Wide (units long) that the code page
-// cannot hold.
-static void FindUnheld(UINT codePage, UINT flagsOf, DWORD units, Place* place) {
-    SearchCodePage = codePage;
-    SearchFlagsOf = flagsOf;
-    PlaceOfUnit(FirstFailure(UnitsConvert, units, 2), units, place);
-}
-
-// The place of the first bytes that are not valid in the code page. Lines
-// are counted by their LF bytes, which every code page the plug-in reads
-// has where ASCII has it; the column is counted in the line's characters.
-static void FindInvalid(UINT codePage, const char* bytes, DWORD size, Place* place) {
-    SearchCodePage = codePage;
-    SearchBytes = bytes;
-    DWORD at = FirstFailure(BytesConvert, size, 4);
-    DWORD lineStart = 0;
-    place->line = 1;
-    for (DWORD i = 0; i < at; i++) {
-        if (bytes[i] == '\n') {
-            place->line++;
-            lineStart = i + 1;
-        }
-    }
-    place->column = 1;
-    int units = at == lineStart ? 0
-                                : MultiByteToWideChar(codePage, 0, bytes + lineStart,
-                                                      (int)(at - lineStart), NULL, 0);
-    if (units > 0 && units <= WIDE_CAPACITY) {
-        MultiByteToWideChar(codePage, 0, bytes + lineStart, (int)(at - lineStart), Wide, units);
-        CountPlace(Wide, (DWORD)units, place);
-    } else if (units > 0) {
-        place->column += (UINT)units;
-    }
-    place->isByte = TRUE;
-    place->code = (BYTE)bytes[at];
+BOOL SameInBothSets(UINT codePage, const char* bytes, DWORD size) {
+    return IsAscii(bytes, size) && KeepsAscii(CP_ACP, Ansi) && KeepsAscii(codePage, codePage);
 }
 
 // --- Boxes ------------------------------------------------------------------
@@ -235,16 +170,6 @@ static const char* CodePageName(UINT codePage, BOOL oem) {
     else
         wsprintfA(SetName, oem ? "the OEM code page %u" : "code page %u", codePage);
     return SetName;
-}
-
-static void AppendPlace(const Place* place) {
-    char text[96];
-    if (place->isByte)
-        wsprintfA(text, " (line %u, column %u: the byte 0x%02X)", place->line, place->column,
-                  place->code);
-    else
-        wsprintfA(text, " (line %u, column %u: U+%04X)", place->line, place->column, place->code);
-    Append(text);
 }
 
 // Ends a box about the text that was not run.
@@ -277,7 +202,7 @@ BOOL ToProgramCodePage(const char* text, DWORD length, DWORD* size) {
     int units =
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, (int)length, Wide, WIDE_CAPACITY);
     if (units == 0) {
-        FindInvalid(CP_ACP, text, length, &place);
+        FindInvalid(CP_ACP, text, length, Wide, WIDE_CAPACITY, &place);
         wsprintfA(Message, "The text is not valid in the ANSI code page %u", Ansi);
         AppendPlace(&place);
         Append(", so it cannot be converted for the program.");
@@ -288,7 +213,7 @@ BOOL ToProgramCodePage(const char* text, DWORD length, DWORD* size) {
     int converted =
         FromWide(ProgramCodePage, ProgramCodePage, Wide, units, RawText, RAW_CAPACITY, &lost);
     if (converted == 0 || lost) {
-        FindUnheld(ProgramCodePage, ProgramCodePage, (DWORD)units, &place);
+        FindUnheld(ProgramCodePage, ProgramCodePage, Wide, (DWORD)units, &place);
         wsprintfA(Message, "The text holds a character that %s cannot hold",
                   CodePageName(ProgramCodePage, ProgramIsOem));
         AppendPlace(&place);
@@ -335,7 +260,7 @@ static int DecodeUtf16(BOOL bigEndian, const char* bytes, DWORD size, const char
     }
     for (DWORD i = 0; i < units; i++) {
         if (Wide[i] == 0) {
-            PlaceOfUnit(i, units, &place);
+            PlaceOfUnit(Wide, i, units, &place);
             wsprintfA(Message, "The program %s a NUL character in UTF-16", source);
             AppendPlace(&place);
             Append(", which text cannot hold.");
@@ -360,7 +285,7 @@ static int DecodeCodePage(UINT codePage, const char* bytes, DWORD size, const ch
         return -1;
     }
     Place place;
-    FindInvalid(codePage, bytes, size, &place);
+    FindInvalid(codePage, bytes, size, Wide, WIDE_CAPACITY, &place);
     wsprintfA(Message, "The program %s text that is not valid in %s", source,
               CodePageName(codePage, ProgramIsOem && codePage == ProgramCodePage));
     AppendPlace(&place);
@@ -386,7 +311,7 @@ BOOL FromProgramCode(OutputCode code, UINT codePage, const char* bytes, DWORD si
     }
     if (converted == 0 || lost) {
         Place place;
-        FindUnheld(CP_ACP, Ansi, (DWORD)units, &place);
+        FindUnheld(CP_ACP, Ansi, Wide, (DWORD)units, &place);
         wsprintfA(Message,
                   "The program %s a character that the ANSI code page %u, the host's, "
                   "cannot hold",

@@ -32,6 +32,17 @@ BOOL ChooseEncoding(void);
 // The ANSI code page, as GetACP gives it, for this run.
 UINT AnsiCodePage(void);
 
+// Converts UTF-16 units into a code page, never into a look-alike; flagsOf
+// is the number of the code page whose rules apply (CP_ACP is none). The
+// length, 0 on failure; *lost tells that a character had no place there.
+int FromWide(UINT codePage, UINT flagsOf, const WCHAR* wide, int units, char* to, int capacity,
+             BOOL* lost);
+
+// Whether text in a code page is the same bytes in the ANSI code page: ASCII
+// alone (most SQL), where both have ASCII where ASCII has it. Such text
+// needs no converting.
+BOOL SameInBothSets(UINT codePage, const char* bytes, DWORD size);
+
 // Converts the host's text into the program's code page, into RawText;
 // *size is its length there. FALSE (after the box, nothing run) when the text
 // is not valid in the ANSI code page or holds a character the program's

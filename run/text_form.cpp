@@ -60,7 +60,7 @@ BOOL MakeProgramInput(DWORD length) {
         NoteTextLineEnds(TextBuffer, length);
     if (LineEndsChosen == LINE_ENDS_UNIX)
         InputSize = MakeUnixLineEnds(TextBuffer, length);
-    if (ProgramCodePage == 0)
+    if (ProgramCodePage == 0 || SameInBothSets(ProgramCodePage, TextBuffer, InputSize))
         return TRUE;
     if (!ToProgramCodePage(TextBuffer, InputSize, &InputSize))
         return FALSE;
@@ -124,6 +124,8 @@ static BOOL TakeOutput(DWORD size, const char* source) {
         return FALSE;
     const char* text = RawText + mark;
     DWORD length = size - mark;
+    if (code == OUTPUT_CODE_PAGE && codePage != 0 && SameInBothSets(codePage, text, length))
+        codePage = 0;
     if (code != OUTPUT_CODE_PAGE || codePage != 0) {
         // Converted straight into place, unless the line ends change after.
         BOOL asis = LineEndsChosen == LINE_ENDS_ASIS;
