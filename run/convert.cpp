@@ -144,18 +144,22 @@ static BOOL KeepsAscii(UINT codePage, UINT flagsOf) {
     return probe.keepsAscii;
 }
 
-// Whether the bytes are ASCII alone, looked at eight at a time.
+// Whether the bytes are ASCII alone, looked at eight at a time; a text that
+// is not says so soon.
 static BOOL IsAscii(const char* bytes, DWORD size) {
-    uint64_t seen = 0;
+    const uint64_t high = 0x8080808080808080ULL;
     DWORD i = 0;
     for (; i + 8 <= size; i += 8) {
         uint64_t eight;
         memcpy(&eight, bytes + i, 8);
-        seen |= eight;
+        if ((eight & high) != 0)
+            return FALSE;
     }
-    for (; i < size; i++)
-        seen |= (BYTE)bytes[i];
-    return (seen & 0x8080808080808080ULL) == 0;
+    for (; i < size; i++) {
+        if ((BYTE)bytes[i] >= 0x80)
+            return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL SameInBothSets(UINT codePage, const char* bytes, DWORD size) {
