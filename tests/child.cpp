@@ -343,24 +343,24 @@ static int EchoEnvironment() {
 // Reads a file as text in a set and writes it back as a program of the
 // given kind writes it.
 static int Speak(const char* set, const char* form, const char* path) {
-    std::string bytes, text, out;
-    if (!ReadBytes(path, bytes) || !Recode(bytes, set, "UTF-8", text))
+    std::string given, utf8, out;
+    if (!ReadBytes(path, given) || !Recode(given, set, "UTF-8", utf8))
         return 3;
     std::string kind = form;
     if (kind == "lf" || kind == "crcrlf") {
         std::string changed;
-        for (char c : text) {
+        for (char c : utf8) {
             if (kind == "lf" && c == '\r')
                 continue;
             if (kind == "crcrlf" && c == '\n')
                 changed += '\r';
             changed += c;
         }
-        text = changed;
+        utf8 = changed;
     }
-    bool ok = kind == "bom"     ? Recode(text, "UTF-8", "UTF-8", out)
-              : kind == "utf16" ? Recode(text, "UTF-8", "UTF-16LE", out)
-                                : Recode(text, "UTF-8", set, out);
+    bool ok = kind == "bom"     ? Recode(utf8, "UTF-8", "UTF-8", out)
+              : kind == "utf16" ? Recode(utf8, "UTF-8", "UTF-16LE", out)
+                                : Recode(utf8, "UTF-8", set, out);
     if (!ok)
         return 3;
     if (kind == "bom")
