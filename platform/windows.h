@@ -19,6 +19,8 @@
 //                      GetExitCodeProcess, TerminateProcess, job objects
 //                      (a program's whole tree), GetEnvironmentStringsA,
 //                      FreeEnvironmentStringsA
+//   codepage.cpp       MultiByteToWideChar, WideCharToMultiByte, GetACP,
+//                      GetOEMCP, IsValidCodePage
 //   cmdline.cpp        splitting a command line the way Windows programs do
 //   message.cpp        MessageBoxA, wsprintfA
 //   dialog.cpp         DialogBoxParamA and the dialog-item calls, in the
@@ -36,7 +38,9 @@
 // cmdline.h, terminal.h (text as a terminal shows it, for boxes and the status
 // line), modeless.h (the modeless dialog's record, dialog.cpp's, shown by
 // window.cpp); dialog_template.h gives the form of the
-// module's dialog templates (resources/dialog_templates.cpp).
+// module's dialog templates (resources/dialog_templates.cpp); charset.h
+// (the character sets behind the code pages, charset.cpp) and names.h (Linux
+// names as UTF-16 and back without loss, names.cpp, for the wide file calls).
 //
 // Types keep their Windows widths: DWORD is 32 bits here too.
 #pragma once
@@ -241,6 +245,27 @@ typedef struct {
 #define SWP_NOZORDER 0x0004
 #define SWP_NOACTIVATE 0x0010
 
+// Wide characters and code pages. WCHAR is a UTF-16 unit, as on Windows,
+// but char16_t here where Windows has wchar_t: Linux-only code writes its
+// wide literals u"...", and the plug-in writes none (it builds wide names
+// from ASCII at run time).
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWCH;
+typedef const WCHAR* LPCWCH;
+typedef const char* LPCCH;
+typedef BOOL* LPBOOL;
+#define CP_ACP 0
+#define CP_OEMCP 1
+#define CP_UTF8 65001
+#define MB_PRECOMPOSED 0x1
+#define MB_ERR_INVALID_CHARS 0x8
+#define WC_NO_BEST_FIT_CHARS 0x400
+#define WC_ERR_INVALID_CHARS 0x80
+#define ERROR_INVALID_FLAGS 1004
+#define ERROR_NO_UNICODE_TRANSLATION 1113
+
 // Dialogs.
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
@@ -305,6 +330,15 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
 LPCH GetEnvironmentStringsA(void);
 BOOL FreeEnvironmentStringsA(LPCH block);
+
+// codepage.cpp
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH multiByte, int length, LPWSTR wide,
+                        int capacity);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wideChar, int length, LPSTR multiByte,
+                        int capacity, LPCCH defaultChar, LPBOOL usedDefaultChar);
+UINT GetACP(void);
+UINT GetOEMCP(void);
+BOOL IsValidCodePage(UINT codePage);
 
 // message.cpp
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -5,7 +5,8 @@
 # 32-bit, with its own fonts for the dialog's picture) and Xvfb to run them,
 # tmux for the terminal dialog's tests, vim and Emacs for the editors' tests,
 # clang with its sanitizer and fuzzer runtimes for the fuzz targets, and
-# clang-format, shellcheck, clang-tidy and cppcheck for the lint stage. Run
+# clang-format, shellcheck, clang-tidy and cppcheck for the lint stage, and
+# a Latin-1 locale (en_US.ISO-8859-1) for the code-page tests. Run
 # as root on a Debian machine; does nothing when all is there. Messages go
 # to standard error; standard output carries only the environment lines that
 # Wine runs need (see enable-wine32.sh).
@@ -14,6 +15,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ binutils cpp python3 tmux libgtest-dev libncurses-dev)
+# The locales, for a Latin-1 locale beside C.UTF-8 (see below).
+packages+=(locales)
 # mandoc checks plugin-host's manual page and renders it as HTML for the
 # Windows packages.
 packages+=(mandoc)
@@ -80,6 +83,23 @@ if [ ${#missing[@]} -gt 0 ]; then
         printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: -1\n' >"$preferences"
         apt_install -o "Dir::Etc::Preferences=$preferences"
     fi
+fi
+
+# A locale whose character set is not UTF-8, for the tests of what ANSI
+# means on Linux (tests/codepage_test.cpp): en_US.ISO-8859-1, generated from
+# its line in /etc/locale.gen.
+if ! locale -a 2>/dev/null | grep -qx 'en_US.iso88591'; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: the locale en_US.ISO-8859-1 is missing and generating it needs root" >&2
+        exit 1
+    fi
+    echo "setup: generating the locale en_US.ISO-8859-1" >&2
+    if grep -qE '^# *en_US ISO-8859-1$' /etc/locale.gen; then
+        sed -i -E 's/^# *(en_US ISO-8859-1)$/\1/' /etc/locale.gen
+    elif ! grep -qx 'en_US ISO-8859-1' /etc/locale.gen; then
+        echo 'en_US ISO-8859-1' >>/etc/locale.gen
+    fi
+    locale-gen --keep-existing >&2
 fi
 
 # 32-bit Windows programs need a 32-bit Wine loader that this machine can run.
