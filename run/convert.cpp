@@ -16,7 +16,10 @@
 char RawText[RAW_CAPACITY + 1];
 UINT ProgramCodePage;
 
+// The ANSI code page of this run, asked for only where it is needed: a run
+// with the defaults converts nothing and never asks.
 static UINT Ansi;
+static BOOL AnsiKnown;
 // Whether the program's code page is the OEM one, for the boxes.
 static BOOL ProgramIsOem;
 static WCHAR Wide[WIDE_CAPACITY];
@@ -26,6 +29,10 @@ static char SetName[64];
 static const UINT GB18030 = 54936;
 
 UINT AnsiCodePage(void) {
+    if (!AnsiKnown) {
+        Ansi = GetACP();
+        AnsiKnown = TRUE;
+    }
     return Ansi;
 }
 
@@ -77,7 +84,7 @@ static BOOL CanConvert(UINT codePage) {
 }
 
 BOOL ChooseEncoding(void) {
-    Ansi = GetACP();
+    AnsiKnown = FALSE;
     ProgramCodePage = 0;
     ProgramIsOem = FALSE;
     UINT codePage = 0;
@@ -96,7 +103,7 @@ BOOL ChooseEncoding(void) {
     }
     // The ANSI code page itself (UTF-8 in a UTF-8 locale, say): nothing to
     // convert.
-    if (codePage != Ansi)
+    if (codePage != AnsiCodePage())
         ProgramCodePage = codePage;
     return TRUE;
 }
@@ -163,7 +170,8 @@ static BOOL IsAscii(const char* bytes, DWORD size) {
 }
 
 BOOL SameInBothSets(UINT codePage, const char* bytes, DWORD size) {
-    return IsAscii(bytes, size) && KeepsAscii(CP_ACP, Ansi) && KeepsAscii(codePage, codePage);
+    return IsAscii(bytes, size) && KeepsAscii(CP_ACP, AnsiCodePage()) &&
+           KeepsAscii(codePage, codePage);
 }
 
 // --- Boxes ------------------------------------------------------------------
@@ -207,7 +215,7 @@ BOOL ToProgramCodePage(const char* text, DWORD length, DWORD* size) {
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, (int)length, Wide, WIDE_CAPACITY);
     if (units == 0) {
         FindInvalid(CP_ACP, text, length, Wide, WIDE_CAPACITY, &place);
-        wsprintfA(Message, "The text is not valid in the ANSI code page %u", Ansi);
+        wsprintfA(Message, "The text is not valid in the ANSI code page %u", AnsiCodePage());
         AppendPlace(&place);
         Append(", so it cannot be converted for the program.");
         ShowNothingRun();
@@ -308,18 +316,18 @@ BOOL FromProgramCode(OutputCode code, UINT codePage, const char* bytes, DWORD si
     if (units == 0)
         return TRUE;
     BOOL lost = FALSE;
-    int converted = FromWide(CP_ACP, Ansi, Wide, units, to, (int)capacity, &lost);
+    int converted = FromWide(CP_ACP, AnsiCodePage(), Wide, units, to, (int)capacity, &lost);
     if (converted == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
         ShowConvertedTooLong(source);
         return FALSE;
     }
     if (converted == 0 || lost) {
         Place place;
-        FindUnheld(CP_ACP, Ansi, Wide, (DWORD)units, &place);
+        FindUnheld(CP_ACP, AnsiCodePage(), Wide, (DWORD)units, &place);
         wsprintfA(Message,
                   "The program %s a character that the ANSI code page %u, the host's, "
                   "cannot hold",
-                  source, Ansi);
+                  source, AnsiCodePage());
         AppendPlace(&place);
         Append(".");
         ShowKept();

@@ -29,7 +29,8 @@ extern UINT ProgramCodePage;
 // for a value that names no character set the plug-in can use.
 BOOL ChooseEncoding(void);
 
-// The ANSI code page, as GetACP gives it, for this run.
+// The ANSI code page, as GetACP gives it, for this run (asked for the first
+// time it is needed).
 UINT AnsiCodePage(void);
 
 // Converts UTF-16 units into a code page, never into a look-alike; flagsOf
