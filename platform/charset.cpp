@@ -227,14 +227,27 @@ bool IsPlainLocale(const char* name) {
     return name == nullptr || strcmp(name, "C") == 0 || strcmp(name, "POSIX") == 0;
 }
 
+// The environment's locale, read once, and freed when the module is
+// unloaded: a host that loads and unloads the module loses nothing.
+struct EnvironmentLocale {
+    locale_t locale = newlocale(LC_CTYPE_MASK, "", (locale_t)0);
+    EnvironmentLocale() = default;
+    EnvironmentLocale(const EnvironmentLocale&) = delete;
+    EnvironmentLocale& operator=(const EnvironmentLocale&) = delete;
+    ~EnvironmentLocale() {
+        if (locale != (locale_t)0)
+            freelocale(locale);
+    }
+};
+
 // The name of the locale's character set, as the top of this file says.
 const char* LocaleCodeset() {
     if (!IsPlainLocale(nl_langinfo(_NL_LOCALE_NAME(LC_CTYPE))))
         return nl_langinfo(CODESET);
-    static const locale_t environment = newlocale(LC_CTYPE_MASK, "", (locale_t)0);
-    if (environment != (locale_t)0 &&
-        !IsPlainLocale(nl_langinfo_l(_NL_LOCALE_NAME(LC_CTYPE), environment)))
-        return nl_langinfo_l(CODESET, environment);
+    static const EnvironmentLocale environment;
+    if (environment.locale != (locale_t)0 &&
+        !IsPlainLocale(nl_langinfo_l(_NL_LOCALE_NAME(LC_CTYPE), environment.locale)))
+        return nl_langinfo_l(CODESET, environment.locale);
     return "UTF-8";
 }
 
