@@ -66,33 +66,43 @@ void NoteTextLineEnds(const char* text, DWORD length) {
     TextLineEndNoted = MostUsed(text, length);
 }
 
+// Appends length bytes to to at *out; FALSE when they do not fit in
+// capacity.
+static BOOL Put(char* to, DWORD* out, DWORD capacity, const char* bytes, DWORD length) {
+    if (length > capacity - *out)
+        return FALSE;
+    memmove(to + *out, bytes, length);
+    *out += length;
+    return TRUE;
+}
+
 // Copies from into to (which may be from itself when the copy cannot grow),
 // every line end made the one given; FALSE when the copy would be longer
-// than capacity.
+// than capacity. Lines that end as they should are copied together with
+// those after them, up to the next line end that changes.
 static BOOL ChangeLineEnds(const char* from, DWORD size, char* to, DWORD capacity, BOOL crlf,
                            DWORD* length) {
     const char* end = from + size;
+    const char* pending = from;
     DWORD out = 0;
     for (const char* p = from; p < end;) {
         const char* feed = (const char*)memchr(p, '\n', (size_t)(end - p));
-        const char* line = feed != NULL ? feed : end;
-        const char* kept = line;
-        if (feed != NULL) {
-            while (kept > p && kept[-1] == '\r')
-                kept--;
+        if (feed == NULL)
+            break;
+        const char* kept = feed;
+        while (kept > p && kept[-1] == '\r')
+            kept--;
+        DWORD returns = (DWORD)(feed - kept);
+        if (returns != (crlf ? 1u : 0u)) {
+            if (!Put(to, &out, capacity, pending, (DWORD)(kept - pending)) ||
+                !Put(to, &out, capacity, crlf ? "\r\n" : "\n", crlf ? 2 : 1))
+                return FALSE;
+            pending = feed + 1;
         }
-        DWORD part = (DWORD)(kept - p);
-        DWORD ending = feed == NULL ? 0 : crlf ? 2 : 1;
-        if (part + ending > capacity - out)
-            return FALSE;
-        memmove(to + out, p, part);
-        out += part;
-        if (ending == 2)
-            to[out++] = '\r';
-        if (ending > 0)
-            to[out++] = '\n';
-        p = line + (feed != NULL ? 1 : 0);
+        p = feed + 1;
     }
+    if (!Put(to, &out, capacity, pending, (DWORD)(end - pending)))
+        return FALSE;
     *length = out;
     return TRUE;
 }
