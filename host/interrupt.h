@@ -70,10 +70,12 @@ int PendingInterrupt();
 
 // Asks every process plugin-host started, and every process those started,
 // to end: forcefully, or politely (a first warning each) where the platform
-// has the difference. Whether any of them was still running.
+// has the difference. Whether any of them was still running. (On Windows
+// the plug-in's run ends its own job when WakeMainThread cancels it.)
 bool SignalDescendants(bool forcefully);
 
-// Wakes the main thread from a wait it would not leave by itself.
+// Wakes the main thread from a wait it would not leave by itself (on
+// Windows also the run's wait, which it ends as Cancel does).
 void WakeMainThread();
 
 // Sends the plug-in's messages nowhere from now on; plugin-host's own still

@@ -2,24 +2,27 @@
 // console reach plugin-host's console control handler, which the system runs
 // on a thread of its own. A process whose Ctrl-C is ignored (started with
 // CREATE_NEW_PROCESS_GROUP, or after SetConsoleCtrlHandler(NULL, TRUE)) is not
-// given the event, so an ignored Ctrl-C stays ignored. The programs are found
-// by a snapshot of the processes, by parent process id, and ended with
-// TerminateProcess; message boxes of the main thread are closed.
+// given the event, so an ignored Ctrl-C stays ignored.
+//
+// plugin-host starts no process itself: the programs are the plug-in's, in
+// the job its run makes, which the run ends when it is cancelled. An
+// interruption therefore ends the run as Cancel does: a WM_QUIT posted to
+// the main thread, which the run's wait takes for Cancel; the run ends its
+// job, removes its files and returns. Nothing else is ended: the processes
+// whose parent is plugin-host include the console host that Windows may
+// have started for it, and ending that would end the console. Message boxes
+// of the main thread are closed.
 #include "interrupt.h"
 #include "system.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
-
-#include <vector>
 
 namespace {
 
 DWORD MainThreadId = 0;
-
-// The exit code the ended programs report: the one of a process ended by
-// Ctrl-C.
-const UINT EndedByInterrupt = 0xC000013Au;
+// Whether the main thread has been sent its WM_QUIT: once is enough, as the
+// run's wait keeps it until the run ends.
+LONG QuitPosted = 0;
 
 // The exit statuses: 128 + the C runtime's signal numbers (SIGINT 2,
 // SIGBREAK 21; closing the console counts as a hangup, 1).
@@ -48,21 +51,6 @@ BOOL WINAPI OnControl(DWORD type) {
     return TRUE;
 }
 
-struct ProcessEntry {
-    DWORD pid;
-    DWORD parent;
-};
-
-ULONGLONG CreationTime(HANDLE process) {
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
-        return 0;
-    return ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
-}
-
 BOOL CALLBACK CloseBox(HWND window, LPARAM unused) {
     (void)unused;
     char name[16];
@@ -75,6 +63,10 @@ BOOL CALLBACK CloseBox(HWND window, LPARAM unused) {
 
 void TakeOverInterrupts() {
     MainThreadId = GetCurrentThreadId();
+    // A thread gets its message queue with its first message call; a
+    // WM_QUIT posted before that would be lost.
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     SetConsoleCtrlHandler(OnControl, TRUE);
 }
 
@@ -83,59 +75,21 @@ int PendingInterrupt() {
     return 0;
 }
 
-// A process counts as started beneath plugin-host when its parent is
-// plugin-host or one found before it, and it was created after that parent:
-// a parent process id is not cleared when the parent ends, and may have been
-// given to a new process since. The deepest are ended first, each waited for
-// a moment: the program the plug-in waits for ends last, once those it
-// started no longer hold the run's temporary files open.
+// The programs end with the plug-in's run (see the top of this file): none
+// is left for plugin-host to end.
 bool SignalDescendants(bool forcefully) {
-    (void)forcefully; // TerminateProcess is the only way
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
-    std::vector<ProcessEntry> all;
-    PROCESSENTRY32 item;
-    item.dwSize = sizeof item;
-    for (BOOL more = Process32First(snapshot, &item); more; more = Process32Next(snapshot, &item))
-        all.push_back({item.th32ProcessID, item.th32ParentProcessID});
-    CloseHandle(snapshot);
-
-    std::vector<DWORD> parents(1, GetCurrentProcessId());
-    std::vector<ULONGLONG> created(1, CreationTime(GetCurrentProcess()));
-    std::vector<HANDLE> found;
-    for (size_t next = 0; next < parents.size(); next++) {
-        for (const ProcessEntry& entry : all) {
-            if (entry.parent != parents[next] || entry.pid == parents[next])
-                continue;
-            HANDLE process =
-                OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
-                            FALSE, entry.pid);
-            if (process == nullptr)
-                continue;
-            ULONGLONG time = CreationTime(process);
-            if (time >= created[next] && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
-                found.push_back(process);
-                parents.push_back(entry.pid);
-                created.push_back(time);
-            } else {
-                CloseHandle(process);
-            }
-        }
-    }
-    for (size_t i = found.size(); i-- > 0;) {
-        TerminateProcess(found[i], EndedByInterrupt);
-        WaitForSingleObject(found[i], 1000);
-        CloseHandle(found[i]);
-    }
-    return !found.empty();
+    (void)forcefully;
+    return false;
 }
 
 void ReapOrphans() {
     // Windows keeps no ended process for its parent to collect.
 }
 
+// Ends the run as Cancel does, and closes a box the main thread waits on.
 void WakeMainThread() {
+    if (InterlockedExchange(&QuitPosted, 1) == 0)
+        PostThreadMessageA(MainThreadId, WM_QUIT, 0, 0);
     EnumThreadWindows(MainThreadId, CloseBox, 0);
 }
 

@@ -92,8 +92,12 @@ std::string ErrnoText(int number) {
     return strerror(number);
 }
 
+// plugin-host has no window of its own. The console window belongs to
+// another process (the console host): a progress window it owned would
+// disable it while shown, and leave it disabled should plugin-host be ended
+// meanwhile.
 void* HostOwnerWindow() {
-    return GetConsoleWindow();
+    return nullptr;
 }
 
 bool CanShowDialog(std::string& error) {

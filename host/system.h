@@ -38,8 +38,8 @@ void CloseDescriptor(int fd);
 // The system's description of an errno value.
 std::string ErrnoText(int number);
 
-// The window that owns the plug-in's message boxes: the console window on
-// Windows, none on Linux.
+// The window that owns the plug-in's windows: none (plugin-host has no window
+// of its own; a console's belongs to another process).
 void* HostOwnerWindow();
 
 // Whether a dialog can be shown: on Linux the dialog needs the controlling

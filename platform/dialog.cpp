@@ -243,6 +243,22 @@ static void CloseTerminal(Dialog* dialog) {
     RestoreSignals(dialog);
 }
 
+// A message box over the open dialog (modeless.h): ncurses gives the
+// terminal back for the box and takes it again, redrawing all of it.
+bool SuspendModalDialog() {
+    if (!Active.open)
+        return false;
+    def_prog_mode();
+    endwin();
+    return true;
+}
+
+void ResumeModalDialog() {
+    reset_prog_mode();
+    clearok(curscr, TRUE);
+    refresh();
+}
+
 // After a failed read: whether the terminal has gone (hung up or closed),
 // rather than the read being interrupted.
 static bool TerminalGone(const Dialog* dialog, int failedReads) {
@@ -768,6 +784,11 @@ INT_PTR SendModelessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 // cppcheck-suppress constParameter
 bool IsModelessDialog(HWND window) {
     return window == (HWND)&Modeless && Modeless.open;
+}
+
+// cppcheck-suppress constParameter
+bool IsModalDialog(HWND window) {
+    return window == (HWND)&Active && Active.open;
 }
 
 void CloseModelessDialog() {

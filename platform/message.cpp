@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "files.h"
+#include "modeless.h"
 #include "terminal.h"
 
 #include <fcntl.h>
@@ -330,8 +331,14 @@ static bool ShowOnTerminal(int tty, LPCSTR text, LPCSTR caption) {
     sigaddset(&stops, SIGTTOU);
     pthread_sigmask(SIG_BLOCK, &stops, &previous);
     bool shown = InForeground(tty);
-    if (shown)
+    if (shown) {
+        // Over a dialog on the terminal (a settings dialog that could not
+        // save) the box takes the terminal from it for a moment.
+        bool dialog = SuspendModalDialog();
         ShowFramed(tty, text, caption);
+        if (dialog)
+            ResumeModalDialog();
+    }
     pthread_sigmask(SIG_SETMASK, &previous, NULL);
     return shown;
 }

@@ -13,8 +13,9 @@ HWND OpenModelessDialog(const DialogTemplate* source, DLGPROC procedure);
 // Sends a message to the modeless dialog's procedure; 0 when it is closed.
 INT_PTR SendModelessMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-// Whether the handle is the open modeless dialog.
+// Whether the handle is the open modeless dialog; the open modal one.
 bool IsModelessDialog(HWND window);
+bool IsModalDialog(HWND window);
 
 // Frees the record; its handle is no dialog from then on.
 void CloseModelessDialog();
@@ -26,3 +27,10 @@ const char* ModelessControl(int index, const DialogItemTemplate** item);
 // Called by SetDlgItemTextA after a text of the modeless dialog changed
 // (window.cpp redraws what shows it).
 void ModelessTextChanged();
+
+// A message box over the open modal dialog: SuspendModalDialog gives the
+// terminal back as it was found (its modes and, where the terminal has one,
+// its main screen), true when a dialog held it; ResumeModalDialog takes it
+// again and redraws the whole dialog.
+bool SuspendModalDialog();
+void ResumeModalDialog();

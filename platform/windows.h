@@ -25,12 +25,18 @@
 //   message.cpp        MessageBoxA, wsprintfA
 //   dialog.cpp         DialogBoxParamA and the dialog-item calls, in the
 //                      terminal
-//   window.cpp         the modeless progress window and its message loop:
-//                      CreateDialogParamA, DestroyWindow, ShowWindow,
-//                      EnableWindow, GetWindowRect, SetWindowPos,
-//                      GetDesktopWindow, PeekMessageA, TranslateMessage,
+//   window.cpp         the modeless progress window: CreateDialogParamA,
+//                      DestroyWindow, ShowWindow, EnableWindow,
+//                      GetWindowRect, SetWindowPos, GetDesktopWindow,
+//                      IsWindow, IsWindowVisible, IsIconic
+//   message_loop.cpp   its message loop: PeekMessageA, TranslateMessage,
 //                      DispatchMessageA, IsDialogMessageA, PostQuitMessage,
 //                      MsgWaitForMultipleObjects
+//   monitor.cpp        the monitor it shows on: MonitorFromWindow,
+//                      GetMonitorInfoA
+//   system.cpp         the system the module runs on: GetCurrentProcess,
+//                      IsWow64Process, GetSystemWindowsDirectoryA,
+//                      GetEnvironmentVariableA
 // The families share the layer's own headers, which the plug-in never
 // includes: handles.h (the handle table), errors.h (errno to Windows codes),
 // files.h (descriptors; with the POSIX plumbing of posix/, whole writes and
@@ -360,6 +366,8 @@ BOOL EnableWindow(HWND window, BOOL enable);
 BOOL GetWindowRect(HWND window, LPRECT rect);
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 HWND GetDesktopWindow(void);
+
+// message_loop.cpp
 BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove);
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
@@ -367,4 +375,36 @@ BOOL IsDialogMessageA(HWND dialog, LPMSG message);
 void PostQuitMessage(int exitCode);
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                 DWORD milliseconds, DWORD wakeMask);
+}
+
+// --- The progress window's place and its owner; the system the module runs on ---
+typedef BOOL* PBOOL;
+typedef struct HMONITOR__* HMONITOR;
+typedef struct {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+} MONITORINFO, *LPMONITORINFO;
+#define MONITOR_DEFAULTTONULL 0
+#define MONITOR_DEFAULTTOPRIMARY 1
+#define MONITOR_DEFAULTTONEAREST 2
+#define MONITORINFOF_PRIMARY 1
+#define ERROR_ENVVAR_NOT_FOUND 203
+
+extern "C" {
+// window.cpp
+BOOL IsWindow(HWND window);
+BOOL IsWindowVisible(HWND window);
+BOOL IsIconic(HWND window);
+
+// monitor.cpp
+HMONITOR MonitorFromWindow(HWND window, DWORD flags);
+BOOL GetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info);
+
+// system.cpp
+HANDLE GetCurrentProcess(void);
+BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+UINT GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 }

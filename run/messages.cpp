@@ -18,6 +18,9 @@ enum {
     SHORTEST_MASKED = 4
 };
 
+// Windows' ERROR_ELEVATION_REQUIRED, which not every set of its headers names.
+static const DWORD ElevationRequired = 740;
+
 const char TextKept[] = "The text was left as it was.";
 
 // Formatted lines are at most 1024 characters each; the rest holds the start
@@ -32,6 +35,13 @@ static char Password[HOST_TEXT_SIZE + 1];
 static char Program[PATH_ARRAY];
 static char Prefix[PATH_ARRAY];
 static char Candidate[PATH_ARRAY];
+// The Windows folder, its System32, and the place in its Sysnative folder
+// where a 32-bit process finds a program of the 64-bit System32; the PATH
+// variable, as long as Windows lets it be.
+static char WindowsFolder[PATH_ARRAY];
+static char System32[PATH_ARRAY];
+static char Sysnative[PATH_ARRAY];
+static char PathVariable[32767];
 
 void Append(const char* text) {
     size_t used = strlen(Message);
@@ -105,8 +115,13 @@ void AppendErrorText(HANDLE errors) {
     }
 }
 
+HWND HostWindow(void) {
+    HWND owner = Host->OwnerWindow;
+    return owner != NULL && IsWindow(owner) ? owner : NULL;
+}
+
 void ShowError(void) {
-    MessageBoxA(Host->OwnerWindow, Message, "Error", ErrorBox);
+    MessageBoxA(HostWindow(), Message, "Error", ErrorBox);
 }
 
 void ShowFileError(const char* format, const char* path, DWORD error) {
@@ -190,9 +205,119 @@ static BOOL FindFilePrefix(const char* line) {
     return Prefix[0] != '\0';
 }
 
-// The program that was looked for and, where the line looks mistyped, how
-// to write it.
-static void AppendProgram(void) {
+// Whether the template lacks the opening quote of its first closing one:
+// it starts without a double quote, and its first double quote ends a word
+// (follows a non-blank, and a blank or the end follows it). Reading the
+// settings file takes off a pair of double quotes around the whole value,
+// so "C:\My Tools\pp.exe" "%f" comes back as C:\My Tools\pp.exe" "%f.
+static BOOL LostItsOpeningQuote(const char* line) {
+    const char* quote = strchr(line, '"');
+    return line[0] != '"' && quote != NULL && quote > line && !IsBlank(quote[-1]) &&
+           (quote[1] == '\0' || IsBlank(quote[1]));
+}
+
+static BOOL IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+static char Folded(char c) {
+    if (c == '/')
+        return '\\';
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+// Whether the folder (length characters of folder) is System32 or lies
+// below it, compared without regard to case or to the kind of separator;
+// the rest of its path below System32 (empty, or from a separator on) into
+// *rest.
+static BOOL InSystem32(const char* folder, size_t length, const char** rest) {
+    size_t base = strlen(System32);
+    if (length < base)
+        return FALSE;
+    for (size_t i = 0; i < base; i++) {
+        if (Folded(folder[i]) != Folded(System32[i]))
+            return FALSE;
+    }
+    if (length > base && !IsSeparator(folder[base]))
+        return FALSE;
+    *rest = folder + base;
+    return TRUE;
+}
+
+// Whether the program by that name is in the Sysnative twin of a folder in
+// System32; its path there into Sysnative.
+static BOOL FoundInSysnative(const char* folder, size_t length, const char* name) {
+    const char* rest = NULL;
+    if (!InSystem32(folder, length, &rest))
+        return FALSE;
+    size_t restLength = length - (size_t)(rest - folder);
+    while (restLength > 0 && IsSeparator(rest[restLength - 1]))
+        restLength--;
+    // The process-creation call adds ".exe" to a name without an extension.
+    BOOL extension = strchr(name, '.') != NULL;
+    size_t windows = strlen(WindowsFolder);
+    size_t total =
+        windows + strlen("\\Sysnative") + restLength + 1 + strlen(name) + (extension ? 0 : 4);
+    if (total > PATH_CAPACITY - 1)
+        return FALSE;
+    memcpy(Sysnative, WindowsFolder, windows);
+    memcpy(Sysnative + windows, "\\Sysnative", strlen("\\Sysnative"));
+    size_t used = windows + strlen("\\Sysnative");
+    memcpy(Sysnative + used, rest, restLength);
+    used += restLength;
+    Sysnative[used++] = '\\';
+    strcpy(Sysnative + used, name);
+    if (!extension)
+        strcat(Sysnative, ".exe");
+    return IsFile(Sysnative);
+}
+
+// Whether a program that was not found is one of the 64-bit System32, which a
+// 32-bit process on 64-bit Windows does not see: there System32 shows the
+// 32-bit SysWOW64 instead, so wsl.exe, bash.exe or OpenSSH's ssh.exe (in
+// System32\OpenSSH, on the PATH) are not found by their names, nor by their
+// paths. The real folder is reached as %windir%\Sysnative. Puts the
+// program's path there into Sysnative.
+static BOOL InSysnative(void) {
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        return FALSE;
+    UINT length = GetSystemWindowsDirectoryA(WindowsFolder, PATH_CAPACITY);
+    if (length == 0 || length + strlen("\\System32") > PATH_CAPACITY - 1)
+        return FALSE;
+    while (length > 0 && IsSeparator(WindowsFolder[length - 1]))
+        WindowsFolder[--length] = '\0';
+    strcpy(System32, WindowsFolder);
+    strcat(System32, "\\System32");
+    const char* name = Program;
+    for (const char* p = Program; *p != '\0'; p++) {
+        if (IsSeparator(*p) || *p == ':')
+            name = p + 1;
+    }
+    if (name[0] == '\0')
+        return FALSE;
+    // A path counts when it lies in System32.
+    if (name != Program)
+        return FoundInSysnative(Program, (size_t)(name - Program), name);
+    // A bare name is looked for in System32, then in the folders of the PATH.
+    if (FoundInSysnative(System32, strlen(System32), name))
+        return TRUE;
+    DWORD size = GetEnvironmentVariableA("PATH", PathVariable, sizeof PathVariable);
+    if (size == 0 || size >= sizeof PathVariable)
+        return FALSE;
+    for (const char* entry = PathVariable; *entry != '\0';) {
+        const char* end = strchr(entry, ';');
+        size_t entryLength = end != NULL ? (size_t)(end - entry) : strlen(entry);
+        if (FoundInSysnative(entry, entryLength, name))
+            return TRUE;
+        entry += entryLength + (end != NULL ? 1 : 0);
+    }
+    return FALSE;
+}
+
+// The program that was looked for and, where the line looks mistyped or
+// the program lies where this process cannot see it, what to do.
+static void AppendProgram(DWORD error) {
     const char* line = ExpandedCommandLine;
     BOOL valid = TakeProgramName(line);
     if (Program[0] == '\0')
@@ -204,11 +329,34 @@ static void AppendProgram(void) {
                "the pair of double quotes around a whole value, so a command line that begins "
                "and ends with one needs one more pair around it: "
                "CommandLine=\"\"C:\\Tools\\pp.exe\" \"%f\"\"");
+    } else if (LostItsOpeningQuote(CommandLine)) {
+        Append("\nHint: the line has a closing double quote without its opening one. Reading the "
+               "settings file takes off the pair of double quotes around a whole value, so a "
+               "command line that begins and ends with one needs one more pair around it:\n"
+               "CommandLine=\"\"");
+        Append(Mask(CommandLine));
+        Append("\"\"");
     } else if (line[0] != '"' && !IsFile(Program) && FindFilePrefix(line)) {
         Append("\nHint: '");
         Append(MaskedPart(0, strlen(Prefix)));
         Append("' is a file: put a path that holds blanks between double quotes.");
+    } else if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && InSysnative()) {
+        Append("\nHint: this 32-bit plug-in runs on 64-bit Windows, where System32 shows it the "
+               "32-bit SysWOW64 instead, and the program is not there. It is in the 64-bit "
+               "System32, which a 32-bit program reaches as %windir%\\Sysnative: write it as\n");
+        Append(Sysnative);
     }
+}
+
+// What to do about a program that needs elevation: Windows takes a 32-bit
+// program without a manifest for an installer by its name.
+static void AppendElevationAdvice(void) {
+    Append("\nHint: Windows starts a 32-bit program that has no manifest, and whose name holds "
+           "\"setup\", \"install\", \"update\" or \"patch\", as an installer, which needs an "
+           "administrator. Rename the program (or a copy of it) so that its name holds none of "
+           "these words, or give it a manifest that asks for requestedExecutionLevel "
+           "level=\"asInvoker\" (built in, or in a file beside it named after it with "
+           "\".manifest\" added).");
 }
 
 // Why the settings file gave no command line: it does not exist, cannot be
@@ -257,7 +405,9 @@ void ShowNotStarted(DWORD error) {
         }
     } else {
         AppendReason(error);
-        AppendProgram();
+        AppendProgram(error);
+        if (error == ElevationRequired)
+            AppendElevationAdvice();
     }
     MessageBoxA(NULL, Message, "Execute Error!", ErrorBox);
 }

@@ -23,7 +23,12 @@ void AppendReason(DWORD code);
 // characters, as "****"; nothing when it wrote nothing or errors is NULL.
 void AppendErrorText(HANDLE errors);
 
-// Shows Message in an "Error" box owned by the host's window.
+// The host's window, or NULL when it gave none or it is no window any more:
+// a box with a destroyed owner would not show at all.
+HWND HostWindow(void);
+
+// Shows Message in an "Error" box owned by the host's window, or by none
+// when that window is gone.
 void ShowError(void);
 
 // An "Error" box with a path and an error code, and the code's description.

@@ -7,7 +7,7 @@
 // How a wait for the program ended.
 enum WaitOutcome {
     WAIT_ENDED,       // the program ended by itself
-    WAIT_CANCELLED,   // the user cancelled it, or the host is closing
+    WAIT_CANCELLED,   // the user cancelled it, the host is closing, or the host's window went
     WAIT_TIMED_OUT,   // TimeLimit ran out
     WAIT_OUTPUT_OVER, // it wrote more to its standard output than the plug-in takes
     WAIT_ERRORS_OVER, // it wrote more to its standard error than the run keeps

@@ -32,7 +32,29 @@ extern char LineEndings[OPTION_CAPACITY]; // asis, keep or unix
 // (and an empty result) when the result would not fit in 260 characters.
 BOOL DeriveSettingsPath(const char* modulePath, char* settingsPath);
 
+// Why the last SaveSettings did not save; SAVE_DONE after one that did.
+enum SaveProblem {
+    SAVE_DONE,
+    SAVE_NO_PATH,        // the module's path leaves no room for a settings path
+    SAVE_PATH_TOO_LONG,  // no room for the copy's name beside the file
+    SAVE_READ_ONLY,      // the file is read-only
+    SAVE_IS_DIRECTORY,   // a directory stands at the settings path
+    SAVE_NOT_SEEN,       // the file's attributes could not be read
+    SAVE_OTHER_SAVE,     // the copy of another save, less than a minute old, is there
+    SAVE_NO_COPY,        // the copy beside the file could not be made
+    SAVE_COPY_NOT_WHOLE, // the copy could not be written whole
+    SAVE_NOT_REPLACED    // the copy could not take the file's place
+};
+extern enum SaveProblem SaveFailure;
+// The system's error code of the failed step; 0 where no call failed (a
+// copy found cut after writes that all reported success).
+extern DWORD SaveError;
+// The copy a save writes beside the file: SettingsPath and ".new".
+extern char Sibling[PATH_ARRAY];
+
 void LoadSettings(void);
-void SaveSettings(void);
+// Writes both settings to the file; FALSE when they were not saved, with
+// SaveFailure and SaveError saying why. The file is then as it was.
+BOOL SaveSettings(void);
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -92,7 +92,9 @@ static const char* AsStored(const char* value) {
 // which keeps the file's attributes; MoveFileExA for a file not there yet).
 // On any failure the copy is removed and the file is left as it was.
 static const char SiblingSuffix[] = ".new";
-static char Sibling[PATH_ARRAY];
+char Sibling[PATH_ARRAY];
+enum SaveProblem SaveFailure;
+DWORD SaveError;
 
 // A copy older than this was left by a save cut short (a crash, a power
 // loss) and is taken over; a younger one belongs to a save at work in
@@ -159,8 +161,14 @@ static BOOL CreateSibling(BOOL fileExists) {
     if (CreateSiblingOnce(fileExists))
         return TRUE;
     DWORD error = GetLastError();
-    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || !SiblingIsStale() ||
-        !DeleteFileA(Sibling))
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        return FALSE;
+    // A young copy is another save's: the error stays the one that says so.
+    if (!SiblingIsStale()) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!DeleteFileA(Sibling))
         return FALSE;
     return CreateSiblingOnce(fileExists);
 }
@@ -227,24 +235,54 @@ static BOOL FlushSibling(void) {
     return flushed;
 }
 
-void SaveSettings(void) {
+// Records why the save stops, with the last error of the step that failed
+// (0 for none), and returns FALSE.
+static BOOL Fail(enum SaveProblem problem, BOOL withError) {
+    SaveFailure = problem;
+    SaveError = withError ? GetLastError() : 0;
+    return FALSE;
+}
+
+// Writes and proves the copy, then puts it in the file's place; FALSE after
+// Fail. The copy exists when this is called.
+static BOOL SaveThroughSibling(BOOL fileExists) {
+    SetLastError(0);
+    if (!StampSibling() || !WriteSibling() || !FlushSibling())
+        return Fail(SAVE_COPY_NOT_WHOLE, TRUE);
+    if (!(fileExists ? ReplaceFileA(SettingsPath, Sibling, NULL, 0, NULL, NULL)
+                     : MoveFileExA(Sibling, SettingsPath, MOVEFILE_WRITE_THROUGH)))
+        return Fail(SAVE_NOT_REPLACED, TRUE);
+    return TRUE;
+}
+
+BOOL SaveSettings(void) {
     // Without a usable path there is nowhere to save; an empty file name
     // would make Windows write to its own profile instead.
-    if (SettingsPath[0] == '\0' || !MakeSiblingPath())
-        return;
+    if (SettingsPath[0] == '\0')
+        return Fail(SAVE_NO_PATH, FALSE);
+    if (!MakeSiblingPath())
+        return Fail(SAVE_PATH_TOO_LONG, FALSE);
     // A read-only settings file is not written, as the profile writer of
     // Windows refuses it.
     WIN32_FILE_ATTRIBUTE_DATA info;
     BOOL fileExists = GetFileAttributesExA(SettingsPath, GetFileExInfoStandard, &info);
-    if (fileExists
-            ? (info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0
-            : GetLastError() != ERROR_FILE_NOT_FOUND)
-        return;
-    if (!CreateSibling(fileExists))
-        return;
-    BOOL saved = StampSibling() && WriteSibling() && FlushSibling() &&
-                 (fileExists ? ReplaceFileA(SettingsPath, Sibling, NULL, 0, NULL, NULL)
-                             : MoveFileExA(Sibling, SettingsPath, MOVEFILE_WRITE_THROUGH));
-    if (!saved)
+    if (!fileExists && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return Fail(SAVE_NOT_SEEN, TRUE);
+    if (fileExists && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return Fail(SAVE_IS_DIRECTORY, FALSE);
+    if (fileExists && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return Fail(SAVE_READ_ONLY, FALSE);
+    if (!CreateSibling(fileExists)) {
+        DWORD error = GetLastError();
+        return Fail(error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? SAVE_OTHER_SAVE
+                                                                                : SAVE_NO_COPY,
+                    TRUE);
+    }
+    if (!SaveThroughSibling(fileExists)) {
         DeleteFileA(Sibling);
+        return FALSE;
+    }
+    SaveFailure = SAVE_DONE;
+    SaveError = 0;
+    return TRUE;
 }

@@ -49,6 +49,10 @@
 //                       there and writes "read:" and the line
 //   pause MS ARGS...    sleeps MS milliseconds whatever else its command line
 //                       holds (as a real program's options), writes "slept"
+//   console-tree MS FILE  (Windows only) as "tree MS FILE", and after a
+//                       second and a half (the progress window shows by
+//                       then) writes into FILE.console whether its console's
+//                       window is "enabled", "disabled", or "none"
 //   speak SET FORM FILE reads FILE as text in SET (ANSI, OEM, UTF-8 or a code
 //                       page number; exit code 3 when it is not valid there)
 //                       and writes it back in the FORM a program of each
@@ -57,7 +61,6 @@
 //                       "lf" in SET with LF line ends, "crcrlf" in SET with
 //                       each LF written as CR LF, as a C runtime in text
 //                       mode writes it
-//   bytes HEX           writes the bytes given in hexadecimal
 #include "child.h"
 
 #include <stdio.h>
@@ -280,6 +283,20 @@ static bool WriteFileBytes(const char* path, const char* bytes, size_t length) {
     return fclose(file) == 0 && written;
 }
 
+#ifdef _WIN32
+// After a second and a half, writes into FILE.console the state of the
+// console window: the console host's, which no window of the host's run
+// may disable.
+static int WriteConsoleState(const char* file) {
+    Sleep(1500);
+    HWND console = GetConsoleWindow();
+    const char* state = console == nullptr         ? "none"
+                        : IsWindowEnabled(console) ? "enabled"
+                                                   : "disabled";
+    return WriteFileBytes((std::string(file) + ".console").c_str(), state, strlen(state)) ? 0 : 3;
+}
+#endif
+
 // A new file beside the old one, then put in its place.
 static int Rewrite(const char* path, const char* text) {
     std::string temporary = std::string(path) + ".new";
@@ -368,16 +385,6 @@ static int Speak(const char* set, const char* form, const char* path) {
     else if (kind == "utf16")
         Put("\xFF\xFE", 2);
     Put(out.data(), out.size());
-    return 0;
-}
-
-static int WriteHex(const char* hex) {
-    std::string bytes;
-    for (const char* p = hex; p[0] != '\0' && p[1] != '\0'; p += 2) {
-        char pair[3] = {p[0], p[1], '\0'};
-        bytes += (char)strtoul(pair, nullptr, 16);
-    }
-    Put(bytes.data(), bytes.size());
     return 0;
 }
 
@@ -618,10 +625,16 @@ int RunChildMode(int argc, char** argv) {
         code = EchoEnvironment();
     } else if (strcmp(mode, "speak") == 0 && count == 3) {
         code = Speak(args[0], args[1], args[2]);
-    } else if (strcmp(mode, "bytes") == 0 && count == 1) {
-        code = WriteHex(args[0]);
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    else if (strcmp(mode, "console-tree") == 0 && count == 2) {
+        code = StartSleeper(args[0], args[1]);
+        if (code == 0)
+            code = WriteConsoleState(args[1]);
+        if (code == 0)
+            code = SleepFor(atol(args[0]));
+    }
+#else
     else if (strcmp(mode, "escape") == 0 && (count == 2 || count == 3)) {
         code = StartEscapes(atol(args[0]), args[1], count == 3);
     } else if (strcmp(mode, "read-tty") == 0) {

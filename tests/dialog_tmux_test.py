@@ -4,7 +4,10 @@ tmux pane on a private server, with standard input from /dev/null and standard
 output to a file, so the dialog can only have used the controlling terminal.
 Keys go in with send-keys and the screen comes back with capture-pane.
 plugin-host then says what became of the dialog: "saved to FILE" or
-"cancelled" on standard output, or why OK did not save on standard error.
+"cancelled" on standard output. OK that cannot save says why in a box (a line
+on standard error, which is a file here; a framed box over the dialog where
+standard error is the terminal) and keeps the dialog open with what was
+typed.
 
 Usage: dialog_tmux_test.py PLUGIN_HOST MODULE
 """
@@ -25,15 +28,17 @@ SETTINGS = b"[Path]\nWorkingDirectory=/tmp/work\nCommandLine=pre -i %f\n"
 
 
 class DialogPane(Pane):
-    def settings(self, module, shown=CAPTION):
+    def settings(self, module, shown=CAPTION, errors_to_terminal=False):
         """Starts plugin-host settings and waits until `shown` is on the
         screen."""
         for name in ("result", "errors", "status", "stty-before", "stty-after"):
             path = os.path.join(self.directory, name)
             if os.path.exists(path):
                 os.unlink(path)
-        self.keys("clear; stty -g > stty-before; '%s' settings --module '%s' < /dev/null > result"
-                  " 2> errors; echo $? > status; stty -g > stty-after" % (HOST, module), "Enter")
+        errors = "" if errors_to_terminal else " 2> errors"
+        self.keys("clear; : > errors; stty -g > stty-before; '%s' settings --module '%s' < /dev/null"
+                  " > result%s; echo $? > status; stty -g > stty-after" % (HOST, module, errors),
+                  "Enter")
         check(wait_for(lambda: shown in self.screen()), "%r did not appear" % shown)
 
     def said(self):
@@ -92,21 +97,36 @@ def saved_to(module):
     return "saved to " + settings_of(module)
 
 
+def not_saved(pane, module, why, typed):
+    """After OK that could not save: the box said so and why (a line on
+    standard error), the dialog is still there with what was typed, and
+    Escape then cancels it."""
+    errors = os.path.join(pane.directory, "errors")
+    box = "Error: The settings could not be saved to\n'%s'\n" % settings_of(module)
+    check(wait_for(lambda: box in open(errors).read()), "OK that did not save showed no box")
+    said = open(errors).read()
+    check(why in said and "What you typed is still in the dialog" in said,
+          "OK that did not save does not say %r: %r" % (why, said))
+    check(CAPTION in pane.screen() and typed in pane.screen(),
+          "the dialog did not stay with what was typed:\n" + pane.screen())
+    pane.keys("Escape")
+    check(pane.finish() == "cancelled", "Escape after the box did not cancel")
+
+
 def save(pane, module, why=None):
     """Appends " -o" to the command line and presses OK: the file is saved,
-    or, when why is given, plugin-host says it was not and why (exit 1)."""
+    or, when why is given, the box says it was not and why, and the dialog
+    stays until it is cancelled."""
     pane.settings(module)
     pane.keys("Tab", "End", " -o")
     pane.keys("Enter")
+    if why is not None:
+        not_saved(pane, module, why, "pre -i %f -o")
+        return
     result = pane.finish()
     errors, status = pane.said()
-    if why is None:
-        check(result == saved_to(module) and status == 0,
-              "OK: %r, exit %d, not %r" % (result, status, saved_to(module)))
-    else:
-        check(result == "" and status == 1, "OK that did not save: %r, exit %d" % (result, status))
-        check("the settings were not saved to " + settings_of(module) in errors
-              and why in errors, "OK that did not save does not say %r: %r" % (why, errors))
+    check(result == saved_to(module) and status == 0,
+          "OK: %r, exit %d, not %r" % (result, status, saved_to(module)))
 
 
 def saving(pane, directory, module, settings):
@@ -146,7 +166,7 @@ def saving(pane, directory, module, settings):
 
     # A read-only file (no write permission at all) is left alone.
     put(settings, WITH_RUN, 0o444)
-    save(pane, module, why="it is read-only")
+    save(pane, module, why="\nThe file is read-only.")
     check(read(settings) == WITH_RUN, "the read-only file was written")
     check(left_over(directory) == [], "left behind by the refused save")
     os.chmod(settings, 0o600)
@@ -158,7 +178,7 @@ def saving(pane, directory, module, settings):
     put(sibling, b"[Path]\nCommandLine=another save\n")
     now = time.time()
     os.utime(sibling, (now - 30, now - 30))
-    save(pane, module, why="the copy of another save is there")
+    save(pane, module, why="\nThe copy of another save is there:\n'%s'\n" % sibling)
     check(read(settings) == WITH_RUN and read(sibling) == b"[Path]\nCommandLine=another save\n",
           "a young copy was taken over")
     os.utime(sibling, (now - 120, now - 120))
@@ -196,10 +216,8 @@ def full_disk(pane):
         pane.settings(module)
         pane.keys("Tab", "End", " " + "x" * 200)
         pane.keys("Enter")
-        check(pane.finish() == "", "OK on a full disk said it saved")
-        errors, status = pane.said()
-        check(status == 1 and "the settings were not saved" in errors,
-              "OK on a full disk: exit %d, %r" % (status, errors))
+        not_saved(pane, module, "\nThe save's copy beside it could not be written whole:\n'%s.new'"
+                  % settings, "x" * 20)
         check(read(settings) == old, "the full disk changed the settings file")
         check(left_over(disk) == [], "left behind on the full disk: %r" % left_over(disk))
         os.unlink(os.path.join(disk, "filler"))
@@ -226,7 +244,8 @@ def read_only_folder(pane):
               "cannot mount a read-only view (this test needs root)")
         if mounted:
             seen = os.path.join(view, os.path.basename(module))
-            save(pane, seen, why="its folder %s may not be written (Read-only file system)" % view)
+            save(pane, seen, why="that copy could not be created:\n'%s.new'\nError code=19\n"
+                 % settings_of(seen))
             check(read(settings) == SETTINGS, "the read-only folder's file changed")
     finally:
         if mounted:
@@ -287,14 +306,33 @@ def dialog(pane, module):
     pane.keys("Escape")
     check(pane.finish() == "cancelled", "Escape did not say cancelled")
 
-    # 6. What a save keeps, also on a full disk and in a folder that may not
+    # 6. With standard error on the terminal, the box that says why OK did
+    #    not save is drawn there in the dialog's place and waits for Enter;
+    #    then the dialog is back, with what was typed.
+    put(settings, SETTINGS, 0o444)
+    pane.settings(module, errors_to_terminal=True)
+    pane.keys("Tab", "End", " -o")
+    pane.keys("Enter")
+    check(wait_for(lambda: "The settings could not be saved to" in pane.screen()
+                   and "The file is read-only." in pane.screen()),
+          "no box on the terminal:\n" + pane.screen())
+    check(CAPTION not in pane.screen(), "the box was drawn over the dialog's frame")
+    pane.keys("Enter")
+    check(wait_for(lambda: CAPTION in pane.screen() and "pre -i %f -o" in pane.screen()),
+          "the dialog did not come back with what was typed:\n" + pane.screen())
+    pane.keys("Escape")
+    check(pane.finish() == "cancelled", "Escape after the box did not cancel")
+    check(read(settings) == SETTINGS, "the read-only file was written")
+    os.chmod(settings, 0o600)
+
+    # 7. What a save keeps, also on a full disk and in a folder that may not
     #    be written.
     saving(pane, pane.directory, module, settings)
     full_disk(pane)
     read_only_folder(pane)
     put(settings, SETTINGS)
 
-    # 7. Without a controlling terminal the dialog cannot be shown.
+    # 8. Without a controlling terminal the dialog cannot be shown.
     alone = subprocess.run(["setsid", "-w", HOST, "settings", "--module", module],
                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
     check(alone.stdout == "" and alone.returncode == 1,

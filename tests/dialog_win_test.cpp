@@ -25,6 +25,13 @@ struct Plan {
     WPARAM press = IDCANCEL;
     HWND dialog = nullptr;
     std::string shownWorking, shownCommand;
+    // A box over the dialog (OK that could not save): its text and whether
+    // the dialog owns it; it is closed with OK, and once it has gone the
+    // fields are read again and Cancel is pressed.
+    int boxes = 0;
+    std::string boxCaption, boxText;
+    bool boxOwnedByDialog = false;
+    std::string workingAfterBox, commandAfterBox;
 };
 
 Plan* Current;
@@ -34,6 +41,28 @@ std::string FieldText(HWND dialog, int id) {
     char text[1024];
     GetDlgItemTextA(dialog, id, text, sizeof text);
     return text;
+}
+
+void CALLBACK AfterBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    Plan& plan = *Current;
+    plan.workingAfterBox = FieldText(plan.dialog, 1003);
+    plan.commandAfterBox = FieldText(plan.dialog, 1004);
+    PostMessageA(plan.dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+void SeeBox(HWND box) {
+    Plan& plan = *Current;
+    plan.boxes++;
+    char text[2048] = {};
+    GetWindowTextA(box, text, sizeof text);
+    plan.boxCaption = text;
+    text[0] = '\0';
+    GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
+    plan.boxText = text;
+    plan.boxOwnedByDialog = GetWindow(box, GW_OWNER) == plan.dialog;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    SetTimer(nullptr, 0, 300, AfterBox);
 }
 
 void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD) {
@@ -57,6 +86,12 @@ LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && Current->dialog == nullptr) {
         Current->dialog = (HWND)wParam;
         SetTimer(nullptr, 0, 300, Act);
+    } else if (code == HCBT_ACTIVATE && (HWND)wParam != Current->dialog) {
+        // A message box: a dialog with the static text that has no id.
+        char className[64] = {};
+        GetClassNameA((HWND)wParam, className, sizeof className);
+        if (strcmp(className, "#32770") == 0 && GetDlgItem((HWND)wParam, 0xFFFF) != nullptr)
+            SeeBox((HWND)wParam);
     }
     return CallNextHookEx(Hook, code, wParam, lParam);
 }
@@ -226,9 +261,33 @@ LRESULT CALLBACK CloseBoxes(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// A read-only settings file is not written, the save fails without a word,
-// and the run uses the values as the user entered them.
-TEST_F(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
+// OK that could not save: a box over the dialog says why, the dialog stays
+// open with what was typed, and Cancel then ends it.
+void ExpectNotSaved(const ModuleCopy& copy, const Plan& plan, int result, const std::string& why) {
+    EXPECT_EQ(result, IDCANCEL);
+    ASSERT_EQ(plan.boxes, 1);
+    EXPECT_EQ(plan.boxCaption, "Error");
+    EXPECT_TRUE(plan.boxOwnedByDialog);
+    EXPECT_EQ(plan.boxText.find("The settings could not be saved to\n'" + copy.settings + "'\n"),
+              0u)
+        << plan.boxText;
+    EXPECT_NE(plan.boxText.find(why), std::string::npos) << plan.boxText;
+    EXPECT_NE(plan.boxText.find("\n\nWhat you typed is still in the dialog: press OK again once "
+                                "the cause is mended, or Cancel to close the dialog without it."),
+              std::string::npos)
+        << plan.boxText;
+    if (plan.working != nullptr) {
+        EXPECT_EQ(plan.workingAfterBox, plan.working);
+    }
+    if (plan.command != nullptr) {
+        EXPECT_EQ(plan.commandAfterBox, plan.command);
+    }
+}
+
+// A read-only settings file is not written: the box says so, the dialog
+// keeps what was typed, and the settings in memory stay the file's (a run
+// after Cancel uses the file's working directory, which does not exist).
+TEST_F(SettingsDialog, ReadOnlyFileSaysSoKeepsWhatWasTypedAndMemoryKeepsTheFile) {
     WriteFile(copy.settings, Canonical);
     ASSERT_TRUE(SetFileAttributesA(copy.settings.c_str(), FILE_ATTRIBUTE_READONLY));
     auto onInstall = copy.plugin.onInstall;
@@ -243,10 +302,11 @@ TEST_F(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
     onInstall((PluginInfo*)info, &host);
     std::string command = std::string("\"") + SelfPath() + "\" --child echo-args entered";
     Plan plan;
-    plan.working = ""; // the file's C:\work does not exist: the run would stop there
+    plan.working = "";
     plan.command = command.c_str();
     plan.press = IDOK;
-    EXPECT_EQ(RunSettings(copy, plan), IDOK);
+    int result = RunSettings(copy, plan);
+    ExpectNotSaved(copy, plan, result, "\nThe file is read-only.");
     EXPECT_EQ(ReadFile(copy.settings), Canonical);
     EXPECT_FALSE(Exists(copy.settings + ".new"));
     RunHost::Replacement.clear();
@@ -254,8 +314,73 @@ TEST_F(SettingsDialog, ReadOnlyFileIsLeftAloneAndTheRunUsesTheEnteredValues) {
     HHOOK hook = SetWindowsHookExA(WH_CBT, CloseBoxes, nullptr, GetCurrentThreadId());
     onCall();
     UnhookWindowsHookEx(hook);
-    EXPECT_EQ(Boxes, "");
-    EXPECT_EQ(RunHost::Replacement, "7:entered\n");
+    EXPECT_NE(Boxes.find("C:\\work"), std::string::npos) << Boxes;
+    EXPECT_EQ(RunHost::Replacement, "");
+}
+
+// Whether a new file can be made in the folder. It is removed again, but
+// when the folder has become immutable in between it stays: each probe
+// has a name of its own.
+bool MayCreateIn(const std::string& folder) {
+    static int probes = 0;
+    std::string probe = PathJoin(folder, "probe-" + std::to_string(++probes));
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    DeleteFileA(probe.c_str());
+    return true;
+}
+
+// Makes a folder on drive Z: (the Unix root) immutable or not with the
+// Linux chattr, which Wine starts as it starts a Windows program, and waits
+// until the change shows (Wine does not wait for a Unix program's end).
+// false when it does not show within five seconds.
+bool SetImmutable(const std::string& folder, bool immutable) {
+    std::string line = std::string("/usr/bin/chattr ") + (immutable ? "+i " : "-i ");
+    for (char c : folder.substr(2))
+        line += c == '\\' ? '/' : c;
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    for (int i = 0; i < 100; i++) {
+        if (MayCreateIn(folder) != immutable)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// A folder that may not be written, as Program Files is to a standard
+// user: made so with chattr +i (root; Wine as root enforces no access
+// rights). The box says so and what to do.
+TEST_F(SettingsDialog, FolderThatMayNotBeWrittenSaysSoAndWhatToDo) {
+    ModuleCopy locked;
+    ASSERT_TRUE(locked.Load("Z:\\tmp"));
+    WriteFile(locked.settings, Canonical);
+    if (!SetImmutable(locked.directory, true))
+        GTEST_SKIP() << "chattr +i made no folder read-only here (needs root and ext4 or alike)";
+    Plan plan;
+    plan.command = "new -o %f";
+    plan.press = IDOK;
+    int result = RunSettings(locked, plan);
+    EXPECT_TRUE(SetImmutable(locked.directory, false));
+    ExpectNotSaved(locked, plan, result,
+                   "\nThe save writes a copy beside it first, and that copy could not be "
+                   "created:\n'" +
+                       locked.settings + ".new'\nError code=5\n");
+    EXPECT_NE(plan.boxText.find("only an administrator may write under Program Files"),
+              std::string::npos)
+        << plan.boxText;
+    EXPECT_EQ(ReadFile(locked.settings), Canonical);
+    EXPECT_FALSE(Exists(locked.settings + ".new"));
 }
 
 // Sets a file's time of last write back by the given seconds.
@@ -285,7 +410,9 @@ TEST_F(SettingsDialog, LeftOverCopyIsTakenOverAndAYoungOneIsNot) {
     Plan young;
     young.command = "new -o %f";
     young.press = IDOK;
-    EXPECT_EQ(RunSettings(copy, young), IDOK);
+    int result = RunSettings(copy, young);
+    ExpectNotSaved(copy, young, result,
+                   "\nThe copy of another save is there:\n'" + sibling + "'\n");
     EXPECT_EQ(ReadFile(copy.settings), Canonical);
     EXPECT_EQ(ReadFile(sibling), "[Path]\r\nCommandLine=another save\r\n");
     Age(sibling, 120);
@@ -339,7 +466,10 @@ TEST(SettingsDialogFullDisk, OkOnAFullDiskLeavesTheFileByteForByte) {
     plan.working = longer.c_str();
     plan.command = longer.c_str();
     plan.press = IDOK;
-    EXPECT_EQ(RunSettings(copy, plan), IDOK);
+    int result = RunSettings(copy, plan);
+    ExpectNotSaved(copy, plan, result,
+                   "\nThe save's copy beside it could not be written whole:\n'" + copy.settings +
+                       ".new'\n");
     std::string saved = ReadFile(copy.settings);
     EXPECT_TRUE(saved == old) << "the file changed: " << saved.size() << " bytes, not "
                               << old.size();

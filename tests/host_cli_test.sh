@@ -459,6 +459,50 @@ os.execvp(sys.argv[1], sys.argv[1:])' "$@"
     done
 fi
 
+# --- Ctrl-C typed in a real console, under Wine -------------------------------------
+# plugin-host.exe in a terminal (a tmux pane of its own), as a user runs it:
+# Wine gives it a console whose window belongs to another process, the
+# console host. Ctrl-C typed there ends the run as Cancel does, and the run
+# ends its job: exit 130, the message, the file kept, no temporary file and
+# no program left; the console host is not ended. While the progress window
+# showed (it has no owner in a console), the console's window stayed
+# enabled: the program, started in that console, looked at it. With the
+# display given, if any, in a Wine session of its own: there the progress
+# window is a real window.
+if [ "$target" != native ]; then
+    console=ep-console-$$
+    on_exit "tmux -L $console kill-server 2>/dev/null"
+    end_session
+    mkdir -p "$work/runs"
+    settings "\"$child_path\" --child console-tree 61235 $(to_native "$work/ids")" \
+        "$(to_native "$work/runs")"
+    printf 'keep\n' >"$work/console.sql"
+    tmux -L "$console" new-session -d -x 150 -y 30 -c "$work" "env -i PATH=/usr/bin:/bin \
+TERM=screen HOME=$HOME WINEPREFIX=$WINEPREFIX WINEDEBUG=-all \
+${display:+DISPLAY=$display XAUTHORITY=${XAUTHORITY:-}} bash --norc --noprofile"
+    tmux -L "$console" send-keys "$emulator '$host' run --in-place \
+'$(to_native "$work/console.sql")' 2>console-err; echo \$? >console-status" Enter
+    for _ in $(seq 600); do
+        [ -s "$work/ids.console" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/ids.console" ]; check "Ctrl-C in a console: the program ran a second and a half" $?
+    tmux -L "$console" send-keys C-c
+    for _ in $(seq 300); do
+        [ -s "$work/console-status" ] && break
+        sleep 0.1
+    done
+    check "Ctrl-C in a console: exit 130" "$(status_is 130 "$(cat "$work/console-status")")"
+    grep -q "ended by Ctrl-C" "$work/console-err"; check "Ctrl-C in a console: says so" $?
+    [ "$(cat "$work/console.sql")" = keep ]; check "Ctrl-C in a console: the file keeps its text" $?
+    no_temporary_files "Ctrl-C in a console" "$work/runs"
+    ! pgrep -f -- "--child [a-z-]+ 61235" >/dev/null; check "Ctrl-C in a console: no program left" $?
+    state=$(cat "$work/ids.console")
+    [ "$state" = enabled ]; check "Ctrl-C in a console: its window stayed enabled ($state)" $?
+    tmux -L "$console" kill-server 2>/dev/null
+    end_session
+fi
+
 # --- The boxes with a display, under Wine -----------------------------------------
 # With a display the system would show the box and wait for a click; the
 # run writes it as a line and ends instead. The time limit only keeps a

@@ -18,6 +18,9 @@
 
 #ifdef _WIN32
 #include "support/progress_watch.h"
+
+#include <functional>
+#include <thread>
 #else
 #include "support/terminal_session.h"
 #include <fcntl.h>
@@ -141,12 +144,80 @@ TEST_F(Progress, HostWindowAnswersWhileTheProgramRuns) {
     EXPECT_LT(seen.slowestPing, 500u);
 }
 
+// Whether the window lay whole on the work area of its owner's monitor.
+testing::AssertionResult WholeOnWorkArea(const ProgressSeen& seen) {
+    const RECT &r = seen.rect, &a = seen.workArea;
+    if (r.right > r.left && r.bottom > r.top && a.right > a.left && r.left >= a.left &&
+        r.top >= a.top && r.right <= a.right && r.bottom <= a.bottom)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "window (" << r.left << ", " << r.top << ") - (" << r.right << ", " << r.bottom
+           << "), work area (" << a.left << ", " << a.top << ") - (" << a.right << ", " << a.bottom
+           << ")";
+}
+
+// The window stays in reach wherever the host's window is: with the owner
+// minimised (far off the screen) or hidden, in the middle of the owner's
+// monitor's work area; with a small owner at the screen's corner, whole on
+// that work area.
+TEST_F(Progress, WindowIsWholeOnTheScreenWhereverTheOwnerIs) {
+    struct Case {
+        const char* name;
+        std::function<void(HWND)> arrange;
+        bool centredOnWorkArea;
+    };
+    const Case cases[] = {
+        {"minimised",
+         [](HWND owner) {
+             SetWindowPos(owner, nullptr, 160, 120, 640, 480, SWP_NOZORDER | SWP_SHOWWINDOW);
+             ShowWindow(owner, SW_MINIMIZE);
+         },
+         true},
+        {"hidden", [](HWND owner) { ShowWindow(owner, SW_HIDE); }, true},
+        {"small at the corner",
+         [](HWND owner) {
+             MONITORINFO monitor;
+             monitor.cbSize = sizeof monitor;
+             GetMonitorInfoA(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);
+             SetWindowPos(owner, nullptr, monitor.rcWork.right - 60, monitor.rcWork.bottom - 40,
+                          120, 80, SWP_NOZORDER | SWP_SHOWWINDOW);
+         },
+         false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        host = FakeHost();
+        host.text = "select 1;\n";
+        Install(Child("sleep 1500"));
+        ProgressPlan plan;
+        plan.arrangeOwner = test.arrange;
+        ProgressSeen seen;
+        std::vector<Box> boxes = CallWatchingProgress(plugin, host, plan, seen);
+        ShowWindow(host.context.OwnerWindow, SW_RESTORE);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(host.replacement, "slept");
+        ASSERT_EQ(seen.shown, 1);
+        EXPECT_TRUE(seen.ownedByHost);
+        EXPECT_TRUE(WholeOnWorkArea(seen));
+        if (test.centredOnWorkArea) {
+            LONG dx =
+                (seen.rect.left + seen.rect.right) - (seen.workArea.left + seen.workArea.right);
+            LONG dy =
+                (seen.rect.top + seen.rect.bottom) - (seen.workArea.top + seen.workArea.bottom);
+            EXPECT_LE(labs(dx) + labs(dy), 4);
+        }
+    }
+}
+
 // Cancel, Escape and the close box each end the program and the process it
 // started within two seconds, keep the text, show no box and leave no file.
-// (OnCall returns a little later under Wine in Xvfb: see progress_watch.h.)
-TEST_F(Progress, CancelEscapeAndTheCloseBoxEndTheWholeRun) {
+// So does the end of the host's window two seconds into the run (a document
+// window closed), which takes the progress window with it; a box after that
+// shows without an owner rather than not at all. (OnCall returns a little
+// later under Wine in Xvfb: see progress_watch.h.)
+TEST_F(Progress, CancelEscapeTheCloseBoxAndTheOwnersEndEndTheWholeRun) {
     const ProgressAction actions[] = {ProgressAction::ClickCancel, ProgressAction::Escape,
-                                      ProgressAction::CloseBox};
+                                      ProgressAction::CloseBox, ProgressAction::DestroyOwner};
     for (ProgressAction action : actions) {
         SCOPED_TRACE(static_cast<int>(action));
         TempDir elsewhere;
@@ -157,6 +228,8 @@ TEST_F(Progress, CancelEscapeAndTheCloseBoxEndTheWholeRun) {
         ProgressPlan plan;
         plan.action = action;
         plan.tree = ids;
+        if (action == ProgressAction::DestroyOwner)
+            plan.actAfter = 1000;
         ProgressSeen seen;
         std::vector<Box> boxes = CallWatchingProgress(plugin, host, plan, seen);
         EXPECT_EQ(seen.shown, 1);
@@ -170,9 +243,51 @@ TEST_F(Progress, CancelEscapeAndTheCloseBoxEndTheWholeRun) {
         EXPECT_EQ(host.calls, Kept);
         EXPECT_FALSE(host.replaced);
         EXPECT_TRUE(seen.windowGoneAtReturn);
-        EXPECT_TRUE(seen.ownerEnabledAfter);
         EXPECT_TRUE(ListDir(work).empty());
+        if (action != ProgressAction::DestroyOwner) {
+            EXPECT_TRUE(seen.ownerEnabledAfter);
+            continue;
+        }
+        HWND gone = host.context.OwnerWindow;
+        ASSERT_FALSE(IsWindow(gone));
+        FakeHost later;
+        later.text = "select 1;\n";
+        Install(Child("stderr-exit 7 failed"));
+        boxes = plugin.Call(later, [&] { later.context.OwnerWindow = gone; });
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Error");
+        EXPECT_FALSE(boxes[0].hasOwner);
+        EXPECT_FALSE(later.replaced);
     }
+}
+
+// A WM_QUIT (a host closing, plugin-host interrupted) ends the run as Cancel
+// does also before the window shows, and is posted again when the run is
+// over, for the host's own message loop.
+TEST_F(Progress, QuitBeforeTheWindowShowsEndsTheRunAndIsPostedAgain) {
+    Install(Child("sleep 30000"));
+    DWORD thread = GetCurrentThreadId();
+    MSG queue;
+    PeekMessageA(&queue, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    std::thread poster([thread] {
+        Sleep(300);
+        PostThreadMessageA(thread, WM_QUIT, 42, 0);
+    });
+    DWORD start = GetTickCount();
+    ProgressSeen seen;
+    std::vector<Box> boxes = CallWatchingProgress(plugin, host, ProgressPlan(), seen);
+    DWORD took = GetTickCount() - start;
+    poster.join();
+    MSG quit;
+    BOOL again = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    EXPECT_EQ(seen.shown, 0);
+    EXPECT_LT(took, 5000u);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(host.calls, Kept);
+    EXPECT_FALSE(host.replaced);
+    EXPECT_TRUE(ListDir(work).empty());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(quit.wParam, 42u);
 }
 
 TEST_F(Progress, ShowProgressZeroShowsNothing) {

@@ -636,7 +636,158 @@ TEST_F(Run, ExecuteErrorGivesAHintForAMistypedLine) {
     boxes = plugin.Call(stripped);
     EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!", "\nHint: no file name holds a double quote."));
     EXPECT_FALSE(stripped.replaced);
+
+    // The same with blanks in the path: the program looked for is the part
+    // before the first blank, which holds no quote; the line's first quote
+    // closes what nothing opened.
+    std::string program = PathJoin(tools, "pp");
+    std::string lost = program + "\" \"%f";
+    FakeHost blanks;
+    WriteBytes(plugin.SettingsPath(),
+               "[Path]\r\nWorkingDirectory=" + work + "\r\nCommandLine=\"" + lost + "\"\r\n");
+    plugin.InstallOnly(blanks);
+    boxes = plugin.Call(blanks);
+    EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!",
+                          "\nThe program looked for: " + PathJoin(work, "my") + "\n"));
+    EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!",
+                          "\nHint: the line has a closing double quote without its opening one. "
+                          "Reading the settings file takes off the pair of double quotes around a "
+                          "whole value, so a command line that begins and ends with one needs one "
+                          "more pair around it:\nCommandLine=\"\"" +
+                              lost + "\"\"",
+                          BoxText::Holds));
+    EXPECT_FALSE(blanks.replaced);
 }
+
+#ifdef _WIN32
+// A system call of the module's, pointed at a stub for the length of a scope
+// (the module loader's import replacement): for failures that Wine cannot
+// give the way Windows does.
+class ImportStub {
+  public:
+    ImportStub(const PluginModule& module, const char* library, const char* name, void* stub)
+        : module_(module.handle), library_(library), name_(name),
+          previous_(ReplaceImport(module.handle, library, name, stub)) {}
+    ~ImportStub() {
+        if (previous_ != nullptr)
+            ReplaceImport(module_, library_, name_, previous_);
+    }
+    bool Placed() const {
+        return previous_ != nullptr;
+    }
+    ImportStub(const ImportStub&) = delete;
+    ImportStub& operator=(const ImportStub&) = delete;
+
+  private:
+    void* module_;
+    const char* library_;
+    const char* name_;
+    void* previous_;
+};
+
+BOOL WINAPI NeedsElevationA(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                            DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION) {
+    SetLastError(740); // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+}
+
+BOOL WINAPI NeedsElevationW(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                            DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
+    SetLastError(740);
+    return FALSE;
+}
+
+// Windows asks for elevation to start a 32-bit program without a manifest
+// whose name makes it look like an installer; Wine has no such rule, so the
+// start fails here by a stub. The box explains the rule and the two ways
+// out.
+TEST_F(Run, ElevationRequiredSaysWhyAndWhatToDo) {
+    ImportStub a(plugin.Module(), "kernel32.dll", "CreateProcessA", (void*)&NeedsElevationA);
+    ImportStub w(plugin.Module(), "kernel32.dll", "CreateProcessW", (void*)&NeedsElevationW);
+    ASSERT_TRUE(a.Placed() || w.Placed());
+    host.text = "original";
+    std::string program = PathJoin(work, "db-update.exe");
+    std::vector<Box> boxes = RunWith("\"" + program + "\" %f");
+    // The system's words for the code, where it has them (Wine has none).
+    std::string reason = SystemWords(740);
+    ASSERT_TRUE(IsOnlyBox(boxes, "Execute Error!",
+                          (reason.empty() ? "" : "\n" + reason) +
+                              "\nThe program looked for: " + program + "\nHint: "));
+    for (const char* words : {"32-bit program that has no manifest",
+                              "\"setup\", \"install\", "
+                              "\"update\" or \"patch\"",
+                              "Rename the program", "level=\"asInvoker\""})
+        EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!", words)) << words;
+    EXPECT_FALSE(host.replaced);
+}
+
+// The Windows folder a stub of GetSystemWindowsDirectoryA gives the module.
+std::string FakeWindows;
+
+BOOL WINAPI Wow64(HANDLE, PBOOL wow64) {
+    *wow64 = TRUE;
+    return TRUE;
+}
+
+UINT WINAPI FakeWindowsFolder(LPSTR buffer, UINT size) {
+    if (FakeWindows.size() + 1 > size)
+        return (UINT)FakeWindows.size() + 1;
+    memcpy(buffer, FakeWindows.c_str(), FakeWindows.size() + 1);
+    return (UINT)FakeWindows.size();
+}
+
+// The 32-bit module on 64-bit Windows sees SysWOW64 in place of System32;
+// a program only the 64-bit System32 has is reached as %windir%\Sysnative:
+// wsl.exe by its name, OpenSSH's ssh.exe in System32\OpenSSH by its path or
+// through the PATH. Here the module is told it runs under WOW64, in a
+// Windows folder the test makes, whose Sysnative folder holds the programs.
+TEST_F(Run, ProgramOnlyInSysnativeIsNamedThere) {
+    ImportStub wow(plugin.Module(), "kernel32.dll", "IsWow64Process", (void*)&Wow64);
+    ImportStub folder(plugin.Module(), "kernel32.dll", "GetSystemWindowsDirectoryA",
+                      (void*)&FakeWindowsFolder);
+    ASSERT_TRUE(wow.Placed() && folder.Placed());
+    TempDir windows;
+    FakeWindows = windows.Path();
+    std::string sysnative = windows.Join("Sysnative");
+    std::string openssh = PathJoin(windows.Join("System32"), "OpenSSH");
+    for (const std::string& dir :
+         {sysnative, PathJoin(sysnative, "OpenSSH"), windows.Join("System32"), openssh})
+        CreateDirectoryA(dir.c_str(), nullptr);
+    std::string wsl = PathJoin(sysnative, "ep-wsl.exe");
+    std::string ssh = PathJoin(PathJoin(sysnative, "OpenSSH"), "ep-ssh.exe");
+    ASSERT_TRUE(WriteBytes(wsl, "MZ") && WriteBytes(ssh, "MZ"));
+    char path[32767];
+    DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
+    SetEnvironmentVariableA("PATH", (std::string(path, length) + ";" + openssh + "\\").c_str());
+    const std::string hint = "\nHint: this 32-bit plug-in runs on 64-bit Windows, where System32 "
+                             "shows it the 32-bit SysWOW64 instead, and the program is not there. "
+                             "It is in the 64-bit System32, which a 32-bit program reaches as "
+                             "%windir%\\Sysnative: write it as\n";
+    struct Case {
+        std::string line, found;
+    };
+    const Case cases[] = {
+        {"ep-wsl %f", wsl},
+        {"\"" + PathJoin(openssh, "ep-ssh.exe") + "\" %f", ssh},
+        {"ep-ssh %f", ssh},
+        {"\"" + PathJoin(work, "ep-wsl.exe") + "\" %f", ""},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.line);
+        FakeHost run;
+        run.text = "original";
+        plugin.Install(run, work, test.line);
+        std::vector<Box> boxes = plugin.Call(run);
+        ASSERT_TRUE(IsOnlyBox(boxes, "Execute Error!", "\n" + SystemWords(ERROR_FILE_NOT_FOUND)));
+        if (!test.found.empty())
+            EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!", hint + test.found));
+        else
+            EXPECT_EQ(boxes[0].text.find("Sysnative"), std::string::npos) << boxes[0].text;
+        EXPECT_FALSE(run.replaced);
+    }
+    SetEnvironmentVariableA("PATH", std::string(path, length).c_str());
+}
+#endif
 
 TEST_F(Run, EmptyTemplateSaysNoCommandLineIsSetAndWhereToSetIt) {
     host.text = "original";

@@ -171,6 +171,70 @@ TEST(Window, WithoutTerminalTheCallsWorkAndShowNothing) {
     EXPECT_TRUE(DestroyWindow(next));
 }
 
+// What the run asks before it places the window and while it waits: which
+// handles are windows, whether they show, the one monitor (the desktop,
+// all of it work area); and the system, which runs nothing under WOW64 and
+// has no Windows folder, and its variables.
+TEST(Window, WindowsMonitorAndSystemAnswerAsTheRunAsksThem) {
+    ErrorsToFile errors;
+    HWND dialog = Create();
+    ASSERT_NE(dialog, nullptr);
+    HWND host = (HWND)&Seen; // a host's window, unknown here
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_TRUE(IsWindow(GetDesktopWindow()));
+    EXPECT_FALSE(IsWindow(nullptr));
+    EXPECT_FALSE(IsWindow(host));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    ShowWindow(dialog, SW_SHOW);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_FALSE(IsWindowVisible(host));
+    EXPECT_FALSE(IsIconic(dialog));
+
+    HMONITOR monitor = MonitorFromWindow(dialog, MONITOR_DEFAULTTONULL);
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_EQ(MonitorFromWindow(GetDesktopWindow(), MONITOR_DEFAULTTONULL), monitor);
+    EXPECT_EQ(MonitorFromWindow(host, MONITOR_DEFAULTTONULL), nullptr);
+    EXPECT_EQ(MonitorFromWindow(host, MONITOR_DEFAULTTOPRIMARY), monitor);
+    MONITORINFO info;
+    memset(&info, 0x5A, sizeof info);
+    info.cbSize = sizeof info - 1;
+    SetLastError(0);
+    EXPECT_FALSE(GetMonitorInfoA(monitor, &info));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    info.cbSize = sizeof info;
+    EXPECT_FALSE(GetMonitorInfoA((HMONITOR)host, &info));
+    ASSERT_TRUE(GetMonitorInfoA(monitor, &info));
+    RECT desktop;
+    ASSERT_TRUE(GetWindowRect(GetDesktopWindow(), &desktop));
+    EXPECT_EQ(memcmp(&info.rcMonitor, &desktop, sizeof desktop), 0);
+    EXPECT_EQ(memcmp(&info.rcWork, &desktop, sizeof desktop), 0);
+    EXPECT_EQ(info.dwFlags, (DWORD)MONITORINFOF_PRIMARY);
+
+    EXPECT_TRUE(DestroyWindow(dialog));
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+
+    BOOL wow64 = TRUE;
+    EXPECT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    EXPECT_FALSE(wow64);
+    char folder[MAX_PATH] = "x";
+    SetLastError(0);
+    EXPECT_EQ(GetSystemWindowsDirectoryA(folder, sizeof folder), 0u);
+    EXPECT_STREQ(folder, "");
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    setenv("EP_WINDOW_TEST", "abc", 1);
+    char value[4] = "xyz";
+    EXPECT_EQ(GetEnvironmentVariableA("EP_WINDOW_TEST", value, 3), 4u);
+    EXPECT_STREQ(value, "xyz");
+    EXPECT_EQ(GetEnvironmentVariableA("EP_WINDOW_TEST", value, 4), 3u);
+    EXPECT_STREQ(value, "abc");
+    unsetenv("EP_WINDOW_TEST");
+    SetLastError(0);
+    EXPECT_EQ(GetEnvironmentVariableA("EP_WINDOW_TEST", value, 4), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ENVVAR_NOT_FOUND);
+    EXPECT_EQ(errors.Written(), "");
+}
+
 // A procedure that destroys its dialog in WM_INITDIALOG: no dialog results.
 INT_PTR CALLBACK DestroyAtOnce(HWND dialog, UINT message, WPARAM, LPARAM) {
     if (message == WM_INITDIALOG)

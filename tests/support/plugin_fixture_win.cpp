@@ -44,8 +44,11 @@ const bool BoxOwnersSeen = true;
 
 std::vector<Box> CaptureBoxes(HostContext& context, const std::string&,
                               const std::function<void()>& call) {
-    static HWND Owner = CreateWindowExA(0, "STATIC", "test host", WS_OVERLAPPEDWINDOW, 0, 0, 100,
-                                        100, nullptr, nullptr, nullptr, nullptr);
+    // Made again when a test has destroyed it.
+    static HWND Owner = nullptr;
+    if (!IsWindow(Owner))
+        Owner = CreateWindowExA(0, "STATIC", "test host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                nullptr, nullptr, nullptr, nullptr);
     context.OwnerWindow = Owner;
     HostWindow = Owner;
     std::vector<Box> boxes;

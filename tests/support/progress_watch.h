@@ -22,12 +22,16 @@ extern const char ProgressCaption[];
 // What the user does once the window has been up for a while.
 enum class ProgressAction {
     None,
-    ClickCancel, // BM_CLICK posted to the Cancel button
-    Escape,      // WM_KEYDOWN VK_ESCAPE posted to the window
-    CloseBox,    // WM_SYSCOMMAND SC_CLOSE posted to the window
+    ClickCancel,  // BM_CLICK posted to the Cancel button
+    Escape,       // WM_KEYDOWN VK_ESCAPE posted to the window
+    CloseBox,     // WM_SYSCOMMAND SC_CLOSE posted to the window
+    DestroyOwner, // the host's window destroyed (a document window closed)
 };
 
 struct ProgressPlan {
+    // Puts the host's window where the test wants it before OnCall; unset:
+    // shown at 160, 120, 640 by 480, on the screen as a host's window is.
+    std::function<void(HWND owner)> arrangeOwner;
     ProgressAction action = ProgressAction::None;
     DWORD actAfter = 500; // milliseconds after the window appeared
     // Runs once, from the timer (inside the run's message loop), this many
@@ -59,6 +63,8 @@ struct ProgressSeen {
     bool cancelStyledDefault = false;
     bool ownedByHost = false;
     int centreOffset = -1;               // pixels between its centre and the owner's
+    RECT rect = {0, 0, 0, 0};            // where it was at the first look
+    RECT workArea = {0, 0, 0, 0};        // of the owner's monitor, at the first look
     bool ownerEnabledWhileShown = false; // at any look while it showed
     bool ownerEnabledAfter = false;
     bool windowGoneAtReturn = false;

@@ -85,6 +85,11 @@ void Inspect(Watch* watch, HWND window) {
     seen.defaultId = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : 0;
     HWND owner = GetWindow(window, GW_OWNER);
     seen.ownedByHost = owner != nullptr && owner == watch->owner;
+    MONITORINFO monitor;
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoA(MonitorFromWindow(watch->owner, MONITOR_DEFAULTTOPRIMARY), &monitor))
+        seen.workArea = monitor.rcWork;
+    GetWindowRect(window, &seen.rect);
     RECT mine, theirs;
     if (GetWindowRect(window, &mine) && GetWindowRect(watch->owner, &theirs)) {
         LONG dx = (mine.left + mine.right) - (theirs.left + theirs.right);
@@ -129,6 +134,9 @@ void Act(HWND window, ProgressAction action) {
         break;
     case ProgressAction::CloseBox:
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case ProgressAction::DestroyOwner:
+        DestroyWindow(GetWindow(window, GW_OWNER));
         break;
     case ProgressAction::None:
         break;
@@ -217,7 +225,11 @@ std::vector<Box> CallWatchingProgress(LoadedPlugin& plugin, FakeHost& host,
             // The owner is a window on the screen, as a host's is, large
             // enough that a window centred on it lies on the screen too.
             watch.owner = host.context.OwnerWindow;
-            SetWindowPos(watch.owner, nullptr, 160, 120, 640, 480, SWP_NOZORDER | SWP_SHOWWINDOW);
+            if (plan.arrangeOwner)
+                plan.arrangeOwner(watch.owner);
+            else
+                SetWindowPos(watch.owner, nullptr, 160, 120, 640, 480,
+                             SWP_NOZORDER | SWP_SHOWWINDOW);
             watch.hook = SetWindowsHookExA(WH_CBT, SeeActivation, nullptr, GetCurrentThreadId());
             watch.start = GetTickCount();
         },
