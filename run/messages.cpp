@@ -334,7 +334,7 @@ static void AppendProgram(DWORD error) {
                "settings file takes off the pair of double quotes around a whole value, so a "
                "command line that begins and ends with one needs one more pair around it:\n"
                "CommandLine=\"\"");
-        Append(Mask(CommandLine));
+        Append(CommandLine);
         Append("\"\"");
     } else if (line[0] != '"' && !IsFile(Program) && FindFilePrefix(line)) {
         Append("\nHint: '");
