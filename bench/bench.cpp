@@ -3,15 +3,25 @@
 // and against running it through the shell; and how many heap allocations
 // one OnCall makes.
 //
-//   ep-bench [RUNS [BASELINE]]   RUNS timed runs per case (default 200);
+//   ep-bench [OPTION...] [RUNS [BASELINE]]
+//                                RUNS timed runs per case (default 200);
 //                                BASELINE another build of the module (one
 //                                of an earlier commit, say), timed side by
 //                                side with this one
+//   --option KEY=VALUE           a line of section [Run] for this module
+//                                (Encoding=UTF-8, LineEndings=keep); the
+//                                baseline runs without it
+//   --crlf                       the texts' lines end in CR LF, not LF
+//   --latin1                     each line of the texts holds an e acute as
+//                                the byte E9 (Latin-1, code page 1252): run
+//                                in such a locale, where it is the ANSI
+//                                code page's character
 //
 // The module is loaded with dlopen from private copies, each beside its own
-// settings file, as a host loads it: one without run options, one with
-// TextsInEnvironment=1 and TimeLimit=60 (whose heap allocations are counted
-// too), and the baseline when one is given. Each is driven through OnInstall
+// settings file, as a host loads it: one with the run options given (none
+// by default), one with TextsInEnvironment=1 and TimeLimit=60 besides
+// (whose heap allocations are counted too), and the baseline when one is
+// given. Each is driven through OnInstall
 // and OnCall with host callbacks that copy the text in and out of fixed
 // buffers. Every run's output is compared with its input byte for byte; a
 // difference or any failure ends the program with status 1. Missed speed
@@ -55,6 +65,12 @@ enum Approach { PLUGIN, BASELINE, LIMIT, SHELL, APPROACHES };
 
 // Whether a baseline module is timed.
 bool HaveBaseline = false;
+
+// The lines of section [Run] for this module (--option), and the shape of
+// the texts (--crlf, --latin1).
+std::string RunOptions;
+bool CrLf = false;
+bool Latin1 = false;
 
 std::string WorkDir;
 int NullDevice = -1;
@@ -145,11 +161,14 @@ std::string SqlText(size_t size) {
         unsigned pick = seed >> 16;
         // The longest line is well under the buffer's size.
         (void)snprintf(line, sizeof line,
-                       "SELECT id, name, amount FROM %s WHERE id = %u AND region = '%s';\n",
-                       Tables[pick % 4], pick % 100000, Regions[(pick / 4) % 4]);
+                       "SELECT id, name, amount FROM %s WHERE id = %u AND region = '%s'%s;%s",
+                       Tables[pick % 4], pick % 100000, Regions[(pick / 4) % 4],
+                       Latin1 ? " -- caf\xE9" : "", CrLf ? "\r\n" : "\n");
         text += line;
     }
     text.resize(size);
+    if (CrLf)
+        text[size - 2] = '\r';
     text.back() = '\n';
     return text;
 }
@@ -401,11 +420,28 @@ std::string Plain(double value) {
     return text;
 }
 
+// The run options as one line.
+std::string Shown(const std::string& options) {
+    std::string shown;
+    for (char c : options) {
+        if (c == '\r')
+            continue;
+        shown += c == '\n' ? ' ' : c;
+    }
+    if (!shown.empty())
+        shown.pop_back();
+    return shown;
+}
+
 void PrintTimes(const Case* cases, size_t count, int runs, double load) {
     printf("median wall time of one run, %d runs per case after %d warm-up runs; "
            "filter %s; load average %.2f at the start\n"
-           "plug-in: this module, no run options; base: the baseline module%s\n\n",
-           runs, WarmUpRuns, Program, load, HaveBaseline ? "" : " (none given)");
+           "plug-in: this module, %s; base: the baseline module%s, no run options\n"
+           "texts: lines ending in %s%s\n\n",
+           runs, WarmUpRuns, Program, load,
+           RunOptions.empty() ? "no run options" : Shown(RunOptions).c_str(),
+           HaveBaseline ? "" : " (none given)", CrLf ? "CR LF" : "LF",
+           Latin1 ? ", each with the byte E9 (e acute in Latin-1)" : "");
     printf("%-7s %9s %9s %9s %9s  %-12s %-12s %-12s %-12s %-12s\n", "size", "plug-in", "base",
            "limit", "shell", "p/limit", "p/shell", "base/limit", "base/shell", "p/base");
     printf("%-7s %9s %9s %9s %9s  %-12s %-12s\n", "", "", "", "", "", "<= 1.05", "<= 0.60");
@@ -494,24 +530,52 @@ std::string MakeWorkDir() {
     return name.data();
 }
 
+[[noreturn]] void Usage() {
+    (void)fprintf(stderr,
+                  "usage: ep-bench [--option KEY=VALUE]... [--crlf] [--latin1] [RUNS [BASELINE]]\n"
+                  "       (RUNS 1 to 100000, default %d; BASELINE another build of the module,\n"
+                  "       timed side by side; --option a line of section [Run] for this module)\n",
+                  DefaultRuns);
+    exit(2);
+}
+
+// Takes the options; *first is the first argument after them.
+void ParseOptions(int argc, char** argv, int* first) {
+    int i = 1;
+    for (; i < argc && strncmp(argv[i], "--", 2) == 0; i++) {
+        if (strcmp(argv[i], "--crlf") == 0) {
+            CrLf = true;
+        } else if (strcmp(argv[i], "--latin1") == 0) {
+            Latin1 = true;
+        } else if (strcmp(argv[i], "--option") == 0 && i + 1 < argc &&
+                   strchr(argv[i + 1], '=') != nullptr) {
+            RunOptions += std::string(argv[++i]) + "\r\n";
+        } else {
+            Usage();
+        }
+    }
+    *first = i;
+}
+
 int ParseRuns(int argc, char** argv) {
     if (argc < 2)
         return DefaultRuns;
     char* end = nullptr;
     long runs = strtol(argv[1], &end, 10);
-    if (argc > 3 || *end != '\0' || runs < 1 || runs > 100000) {
-        (void)fprintf(stderr,
-                      "usage: ep-bench [RUNS [BASELINE]]   (RUNS 1 to 100000, default %d;\n"
-                      "       BASELINE another build of the module, timed side by side)\n",
-                      DefaultRuns);
-        exit(2);
-    }
+    if (argc > 3 || *end != '\0' || runs < 1 || runs > 100000)
+        Usage();
     return (int)runs;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    int first = 1;
+    ParseOptions(argc, argv, &first);
+    // RUNS and BASELINE as if they came first.
+    argv[first - 1] = argv[0];
+    argc -= first - 1;
+    argv += first - 1;
     int runs = ParseRuns(argc, argv);
     std::string built = DefaultModulePath();
     WorkDir = MakeWorkDir();
@@ -523,11 +587,11 @@ int main(int argc, char** argv) {
         Fail("cannot open /dev/null");
     std::string baseline = argc > 2 ? argv[2] : "";
     HaveBaseline = !baseline.empty();
-    PluginModule modules[2] = {LoadModule(built, "plain", ""),
+    PluginModule modules[2] = {LoadModule(built, "plain", "[Run]\r\n" + RunOptions),
                                HaveBaseline ? LoadModule(baseline, "baseline", "")
                                             : PluginModule()};
-    PluginModule withOptions =
-        LoadModule(built, "options", "[Run]\r\nTextsInEnvironment=1\r\nTimeLimit=60\r\n");
+    PluginModule withOptions = LoadModule(
+        built, "options", "[Run]\r\n" + RunOptions + "TextsInEnvironment=1\r\nTimeLimit=60\r\n");
 
     const size_t count = sizeof Sizes / sizeof Sizes[0];
     static Case cases[count];
@@ -543,7 +607,8 @@ int main(int argc, char** argv) {
     }
     PrintTimes(cases, count, runs, load);
     PrintAllocations(modules[PLUGIN], "plug-in", cases, count);
-    PrintAllocations(withOptions, "plug-in with TextsInEnvironment and TimeLimit", cases, count);
+    PrintAllocations(withOptions, "plug-in with TextsInEnvironment and TimeLimit besides", cases,
+                     count);
     printf("\nmodule %s%s%s; %.1f s\n", built.c_str(), HaveBaseline ? "; baseline " : "",
            baseline.c_str(), (Now() - started) / 1e6);
     Cleanup();

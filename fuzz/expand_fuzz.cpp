@@ -3,8 +3,11 @@
 // one per line, each missing line empty; a text of 64 or more bytes fills its
 // host field completely, without a terminator, as a careless host might.
 // Besides memory safety (the arrays are instrumented globals) it checks the
-// result against an independent expansion over std::string.
+// result against an independent expansion over std::string, and the command
+// line as boxes show it (the password's place masked) against one that marks
+// each character the password put in.
 #include "check.h"
+#include "run/messages.h"
 #include "run/run.h"
 #include "settings/settings.h"
 
@@ -44,6 +47,34 @@ bool Reference(const std::string& commandLine, const std::vector<std::string>& v
     }
     *result = line;
     return true;
+}
+
+// The expanded line as boxes show it, by marks: the password's characters
+// are marked as %p puts them in, and a later value put in over a marked
+// character is marked too; the marked run shows as "****".
+std::string ReferenceShown(const std::string& commandLine, const std::vector<std::string>& values) {
+    static const char* const Names[] = {"%f", "%u", "%p", "%d", "%o", "%N"};
+    std::string line = commandLine;
+    std::vector<bool> marked(line.size(), false);
+    for (size_t i = 0; i < 6; i++) {
+        size_t at = line.find(Names[i]);
+        if (at == std::string::npos)
+            continue;
+        bool mark = i == 2 || marked[at] || marked[at + 1];
+        line = line.substr(0, at) + values[i] + line.substr(at + 2);
+        std::vector<bool> next(marked.begin(), marked.begin() + (long)at);
+        next.insert(next.end(), values[i].size(), mark);
+        next.insert(next.end(), marked.begin() + (long)at + 2, marked.end());
+        marked = next;
+    }
+    std::string shown;
+    for (size_t i = 0; i < line.size(); i++) {
+        if (!marked[i])
+            shown += line[i];
+        else if (i == 0 || !marked[i - 1])
+            shown += "****";
+    }
+    return shown;
 }
 
 std::vector<std::string> Lines(const uint8_t* data, size_t size, size_t count) {
@@ -114,6 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // is not copied at all.
     Check(std::string(ExpandedCommandLine) == (fits ? expected : before),
           "the expansion equals the reference (on FALSE, the line before the failed step)");
+    Check(!fits || ShownCommandLine() == ReferenceShown(commandLine, values),
+          "the line as boxes show it has the password's place masked, and nothing else");
     delete context;
     Host = nullptr;
     return 0;

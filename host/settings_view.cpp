@@ -14,7 +14,8 @@ namespace {
 
 // The keys of [Run] that info shows when the file has them.
 const char* const RunOptions[] = {"TimeLimit",    "IgnoreExitCode",   "HideConsole",
-                                  "ShowProgress", "AllowEmptyOutput", "TextsInEnvironment"};
+                                  "ShowProgress", "AllowEmptyOutput", "TextsInEnvironment",
+                                  "Encoding",     "LineEndings"};
 
 // A settings file larger than this is not compared byte for byte; its time
 // of last write still tells a save.

@@ -15,6 +15,8 @@ UINT HideConsole;
 UINT ShowProgress;
 UINT AllowEmptyOutput;
 UINT TextsInEnvironment;
+char Encoding[OPTION_CAPACITY];
+char LineEndings[OPTION_CAPACITY];
 
 char ExpandedCommandLine[PATH_ARRAY];
 char TextBuffer[TEXT_CAPACITY + 1];

@@ -7,6 +7,25 @@
 // Work area of one substitution.
 static char Substitution[PATH_ARRAY];
 
+size_t PasswordStart;
+size_t PasswordEnd;
+
+// The two characters at at became length characters: the password's place
+// moves with the text after them, and takes in a value put inside it (a
+// password that held a later placeholder).
+static void MovePasswordPlace(size_t at, size_t length) {
+    if (PasswordStart == PasswordEnd || at >= PasswordEnd)
+        return;
+    if (at + 2 <= PasswordStart) {
+        PasswordStart = PasswordStart + length - 2;
+        PasswordEnd = PasswordEnd + length - 2;
+        return;
+    }
+    if (at < PasswordStart)
+        PasswordStart = at;
+    PasswordEnd = (PasswordEnd > at + 2 ? PasswordEnd : at + 2) + length - 2;
+}
+
 BOOL ReplacePlaceholder(const char* placeholder, const char* value) {
     char* at = strstr(ExpandedCommandLine, placeholder);
     if (at == NULL)
@@ -22,6 +41,7 @@ BOOL ReplacePlaceholder(const char* placeholder, const char* value) {
     memcpy(Substitution + before, value, valueLength);
     memcpy(Substitution + before + valueLength, after, afterLength + 1);
     memcpy(ExpandedCommandLine, Substitution, before + valueLength + afterLength + 1);
+    MovePasswordPlace(before, valueLength);
     return TRUE;
 }
 
@@ -41,6 +61,7 @@ BOOL ExpandCommandLine(const char* inputFilePath) {
         {"%u", Host->TextU}, {"%p", Host->TextP}, {"%d", Host->TextD},
         {"%o", Host->TextO}, {"%N", Host->TextN},
     };
+    PasswordStart = PasswordEnd = 0;
     size_t length = strlen(CommandLine);
     if (length > PATH_CAPACITY - 1)
         return FALSE;
@@ -49,8 +70,13 @@ BOOL ExpandCommandLine(const char* inputFilePath) {
         return FALSE;
     for (const Placeholder& p : placeholders) {
         CopyHostText(Value, p.text);
+        const char* at = strstr(ExpandedCommandLine, p.name);
         if (!ReplacePlaceholder(p.name, Value))
             return FALSE;
+        if (at != NULL && strcmp(p.name, "%p") == 0) {
+            PasswordStart = (size_t)(at - ExpandedCommandLine);
+            PasswordEnd = PasswordStart + strlen(Value);
+        }
     }
     return TRUE;
 }

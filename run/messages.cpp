@@ -8,8 +8,16 @@
 
 static const UINT ErrorBox = MB_OK | MB_ICONERROR;
 
-// How much of the program's standard error a box shows.
-enum { ERROR_TEXT_SHOWN = 1000 };
+enum {
+    // How much of the program's standard error a box shows, in characters.
+    ERROR_TEXT_SHOWN = 1000,
+    // The most of it read: twice as many bytes (UTF-16 takes two for each
+    // character), and room to see a password at the end of it whole.
+    ERROR_TEXT_READ = 2 * (ERROR_TEXT_SHOWN + HOST_TEXT_SIZE),
+    // The shortest password masked in standard error: a shorter one would
+    // mask parts of ordinary words.
+    SHORTEST_MASKED = 4
+};
 
 // Windows' ERROR_ELEVATION_REQUIRED, which not every set of its headers names.
 static const DWORD ElevationRequired = 740;
@@ -20,10 +28,10 @@ const char TextKept[] = "The text was left as it was.";
 // of the program's standard error and the command line.
 char Message[3072];
 static char Reason[512];
-static char ErrorText[ERROR_TEXT_SHOWN + 1];
-// A text with the password masked: each character of the original may grow
-// to the four of the mask.
-static char Masked[4 * PATH_ARRAY];
+static char ErrorText[ERROR_TEXT_READ + 1];
+static char ErrorShown[ERROR_TEXT_SHOWN + HOST_TEXT_SIZE + 1];
+// A part of the command line with the password's place masked.
+static char Masked[PATH_ARRAY + 4];
 static char Password[HOST_TEXT_SIZE + 1];
 static char Program[PATH_ARRAY];
 static char Prefix[PATH_ARRAY];
@@ -58,6 +66,31 @@ void AppendReason(DWORD code) {
     }
 }
 
+// Copies the start of the standard error's text (length characters) into
+// ErrorShown, the password as "****" wherever it stands in full, when it has
+// at least SHORTEST_MASKED characters; a password that begins within the
+// start is masked whole. The number of characters taken.
+static DWORD MaskErrorText(DWORD length) {
+    CopyHostText(Password, Host->TextP);
+    size_t passwordLength = strlen(Password);
+    BOOL mask = passwordLength >= SHORTEST_MASKED;
+    DWORD taken = 0;
+    size_t out = 0;
+    while (taken < length && taken < ERROR_TEXT_SHOWN) {
+        if (mask && strncmp(ErrorText + taken, Password, passwordLength) == 0) {
+            memcpy(ErrorShown + out, "****", 4);
+            out += 4;
+            taken += (DWORD)passwordLength;
+        } else {
+            ErrorShown[out++] = ErrorText[taken++];
+        }
+    }
+    while (out > 0 && (ErrorShown[out - 1] == '\n' || ErrorShown[out - 1] == '\r'))
+        out--;
+    ErrorShown[out] = '\0';
+    return taken;
+}
+
 void AppendErrorText(HANDLE errors) {
     if (errors == NULL)
         return;
@@ -65,7 +98,7 @@ void AppendErrorText(HANDLE errors) {
     char beyond = 0;
     DWORD more = 0;
     if (SetFilePointer(errors, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-        ReadFile(errors, ErrorText, ERROR_TEXT_SHOWN, &read, NULL))
+        ReadFile(errors, ErrorText, ERROR_TEXT_READ, &read, NULL))
         ReadFile(errors, &beyond, 1, &more, NULL);
     // A NUL byte would end the text: UTF-16 has one in every other byte.
     DWORD length = 0;
@@ -73,13 +106,12 @@ void AppendErrorText(HANDLE errors) {
         if (ErrorText[i] != '\0')
             ErrorText[length++] = ErrorText[i];
     }
-    while (length > 0 && (ErrorText[length - 1] == '\n' || ErrorText[length - 1] == '\r'))
-        length--;
     ErrorText[length] = '\0';
-    if (length > 0) {
+    DWORD taken = MaskErrorText(length);
+    if (ErrorShown[0] != '\0') {
         Append("\n\nWhat it wrote to its standard error:\n");
-        Append(ErrorText);
-        if (more > 0)
+        Append(ErrorShown);
+        if (more > 0 || taken < length)
             Append("\n[...]");
     }
 }
@@ -108,6 +140,10 @@ void ShowFileError(const char* format, const WCHAR* path, DWORD error) {
     ShowNaming(HostWindow(), "Error", at, path);
 }
 
+void ShowErrorNaming(size_t at, const WCHAR* path) {
+    ShowNaming(HostWindow(), "Error", at, path);
+}
+
 void ShowPathError(const char* before, const WCHAR* path, const char* after) {
     Message[0] = '\0';
     Append(before);
@@ -116,18 +152,18 @@ void ShowPathError(const char* before, const WCHAR* path, const char* after) {
     ShowNaming(HostWindow(), "Error", at, path);
 }
 
-// Copies text into Masked with every occurrence of the password as "****".
-static const char* Mask(const char* text) {
-    CopyHostText(Password, Host->TextP);
-    size_t passwordLength = strlen(Password);
+// Copies length characters of ExpandedCommandLine from from on into Masked,
+// with the place where the password was put in as "****".
+static const char* MaskedPart(size_t from, size_t length) {
     size_t out = 0;
-    while (*text != '\0' && out + 5 <= sizeof Masked) {
-        if (passwordLength > 0 && strncmp(text, Password, passwordLength) == 0) {
+    BOOL masked = FALSE;
+    for (size_t at = from; at < from + length; at++) {
+        if (at < PasswordStart || at >= PasswordEnd) {
+            Masked[out++] = ExpandedCommandLine[at];
+        } else if (!masked) {
             memcpy(Masked + out, "****", 4);
             out += 4;
-            text += passwordLength;
-        } else {
-            Masked[out++] = *text++;
+            masked = TRUE;
         }
     }
     Masked[out] = '\0';
@@ -135,7 +171,7 @@ static const char* Mask(const char* text) {
 }
 
 const char* ShownCommandLine(void) {
-    return Mask(ExpandedCommandLine);
+    return MaskedPart(0, strlen(ExpandedCommandLine));
 }
 
 static BOOL IsBlank(char c) {
@@ -309,7 +345,7 @@ static void AppendProgram(DWORD error) {
     if (Program[0] == '\0')
         return;
     Append("\nThe program looked for: ");
-    Append(Mask(Program));
+    Append(MaskedPart(line[0] == '"' ? 1 : 0, strlen(Program)));
     if (!valid) {
         Append("\nHint: no file name holds a double quote. Reading the settings file takes off "
                "the pair of double quotes around a whole value, so a command line that begins "
@@ -320,11 +356,11 @@ static void AppendProgram(DWORD error) {
                "settings file takes off the pair of double quotes around a whole value, so a "
                "command line that begins and ends with one needs one more pair around it:\n"
                "CommandLine=\"\"");
-        Append(Mask(CommandLine));
+        Append(CommandLine);
         Append("\"\"");
     } else if (line[0] != '"' && !IsFile(Program) && FindFilePrefix(line)) {
         Append("\nHint: '");
-        Append(Mask(Prefix));
+        Append(MaskedPart(0, strlen(Prefix)));
         Append("' is a file: put a path that holds blanks between double quotes.");
     } else if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && InSysnative()) {
         Append("\nHint: this 32-bit plug-in runs on 64-bit Windows, where System32 shows it the "

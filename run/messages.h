@@ -17,9 +17,10 @@ void Append(const char* text);
 void AppendReason(DWORD code);
 
 // Appends, after an empty line, the start of what the program wrote to its
-// standard error (at most 1000 bytes, then "[...]" when there is more), NUL
-// bytes left out so that UTF-16 text reads as its characters; nothing when it
-// wrote nothing or errors is NULL.
+// standard error (at most 1000 characters, then "[...]" when there is more),
+// NUL bytes left out so that UTF-16 text reads as its characters, and the
+// host's password, where it stands there in full and has at least 4
+// characters, as "****"; nothing when it wrote nothing or errors is NULL.
 void AppendErrorText(HANDLE errors);
 
 // The host's window, or NULL when it gave none or it is no window any more:
@@ -35,12 +36,17 @@ void ShowError(void);
 // then "%d" for the code.
 void ShowFileError(const char* format, const WCHAR* path, DWORD error);
 
+// Shows Message in an "Error" box owned by the host's window, with the path
+// put in at its byte at, as the system names the path.
+void ShowErrorNaming(size_t at, const WCHAR* path);
+
 // An "Error" box owned by the host's window: before, the path as the system
 // names it, and after.
 void ShowPathError(const char* before, const WCHAR* path, const char* after);
 
-// ExpandedCommandLine as boxes and the progress window show it: every
-// occurrence of the host's password text, when it is not empty, as "****".
+// ExpandedCommandLine as boxes and the progress window show it: the place
+// where "%p" put the host's password in, when it put in any, as "****";
+// nothing else changed.
 const char* ShownCommandLine(void);
 
 // The "Execute Error!" box, without an owner: the command line, the

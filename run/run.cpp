@@ -17,6 +17,7 @@
 #include "messages.h"
 #include "settings/settings.h"
 #include "temporary_files.h"
+#include "text_form.h"
 #include "wait.h"
 
 #include <string.h>
@@ -77,9 +78,13 @@ static BOOL PrepareCommand(void) {
     return TRUE;
 }
 
-// Fetches the host's text and writes it to the input file; FALSE (after the
-// box) when the text may not be whole or not all of it reached the file.
+// Fetches the host's text and writes the program's form of it to the input
+// file; FALSE (after the box) when the settings name a form the plug-in
+// does not know, the text may not be whole, cannot be given in that form,
+// or not all of it reached the file.
 static BOOL WriteInput(HANDLE input) {
+    if (!ChooseTextForm())
+        return FALSE;
     if (Host->GetTargetHandle != NULL)
         Host->GetTargetHandle(&CurrentTarget);
     Host->GetTargetText(CurrentTarget, TextBuffer, TEXT_CAPACITY);
@@ -92,9 +97,11 @@ static BOOL WriteInput(HANDLE input) {
         ShowError();
         return FALSE;
     }
+    if (!MakeProgramInput(TextLength))
+        return FALSE;
     DWORD written = 0;
-    BOOL ok = WriteFile(input, TextBuffer, TextLength, &written, NULL);
-    if (!ok || written != TextLength) {
+    BOOL ok = WriteFile(input, InputBytes, InputSize, &written, NULL);
+    if (!ok || written != InputSize) {
         wsprintfA(Message, "Could not write TEMP file");
         ShowError();
         return FALSE;
@@ -186,14 +193,6 @@ static void ShowFailed(DWORD exitCode) {
     ShowError();
 }
 
-static void ShowOutputOver(const char* source, BOOL ended) {
-    wsprintfA(Message, "The program %s more than %u bytes, more than the plug-in takes", source,
-              (UINT)TEXT_CAPACITY);
-    Append(ended ? ", and was ended, with every process it started.\n" : ".\n");
-    Append(TextKept);
-    ShowError();
-}
-
 static void ShowErrorsOver(BOOL ended) {
     wsprintfA(Message, "The program wrote more than 1 MiB (%u bytes) to its standard error%s",
               (UINT)ErrorLimit, ended ? " and was ended, with every process it started." : ".");
@@ -222,53 +221,19 @@ static void ShowTimedOut(void) {
     ShowError();
 }
 
-// Reads a result (the capture file, or the input file a program edited)
-// into TextBuffer. FALSE (after the box) when it could not be read, is
-// longer than the buffer holds (found by reading one byte past it, never by
-// taking more than it holds) or holds a NUL byte, which would cut the text
-// the host takes. source says where the program put it, for the box.
-static BOOL ReadResult(HANDLE file, const WCHAR* path, const char* source) {
-    DWORD read = 0;
-    char beyond = 0;
-    DWORD more = 0;
-    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(file, TextBuffer, TEXT_CAPACITY, &read, NULL) ||
-        !ReadFile(file, &beyond, 1, &more, NULL)) {
-        TextBuffer[read] = '\0';
-        ShowFileError(ReadFailed, path, GetLastError());
-        return FALSE;
-    }
-    TextBuffer[read] = '\0';
-    if (more > 0) {
-        ShowOutputOver(source, FALSE);
-        return FALSE;
-    }
-    size_t length = strlen(TextBuffer);
-    if (length < read) {
-        wsprintfA(Message,
-                  "The program %s a NUL byte (at byte %u of %u), which text cannot hold: it may "
-                  "be UTF-16 or binary.",
-                  source, (UINT)length + 1, (UINT)read);
-        Append("\n");
-        Append(TextKept);
-        ShowError();
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Whether the file holds exactly the text that was handed over, compared a
-// chunk at a time. FALSE when it could not be read.
+// Whether the file holds exactly the text that was handed over, in the
+// program's form, compared a chunk at a time. FALSE when it could not be
+// read.
 static BOOL HoldsTheText(HANDLE file, BOOL* same) {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size))
         return FALSE;
-    *same = (unsigned long long)size.QuadPart == TextLength;
-    for (DWORD at = 0; *same && at < TextLength;) {
+    *same = (unsigned long long)size.QuadPart == InputSize;
+    for (DWORD at = 0; *same && at < InputSize;) {
         DWORD read = 0;
         if (!ReadFile(file, Chunk, sizeof Chunk, &read, NULL))
             return FALSE;
-        if (read == 0 || read > TextLength - at || memcmp(Chunk, TextBuffer + at, read) != 0)
+        if (read == 0 || read > InputSize - at || memcmp(Chunk, InputBytes + at, read) != 0)
             *same = FALSE;
         at += read;
     }

@@ -13,6 +13,13 @@ extern char InputFile[PATH_ARRAY];
 // it was, when the result would be longer than 259 characters.
 BOOL ReplacePlaceholder(const char* placeholder, const char* value);
 
+// Where "%p" put the password into ExpandedCommandLine: from PasswordStart
+// up to, not including, PasswordEnd (the same when it put in none), moved
+// with the substitutions after it; a value a later substitution put inside
+// it is part of it. Boxes mask the command line there, and only there.
+extern size_t PasswordStart;
+extern size_t PasswordEnd;
+
 // Copies CommandLine into ExpandedCommandLine and substitutes "%f" (the input
 // file's path), "%u", "%p", "%d", "%o" and "%N" (the host's texts), in that
 // order. FALSE when the expansion would be longer than 259 characters: then

@@ -9,6 +9,7 @@
 // window closed meanwhile takes the progress window with it, and the run
 // must not go on with nothing to stop it.
 #include "wait.h"
+#include "convert.h"
 #include "messages.h"
 #include "resource.h"
 #include "settings/settings.h"
@@ -206,7 +207,8 @@ WaitOutcome WaitForProgram(HANDLE process, HANDLE capture, HANDLE errors) {
             outcome = WAIT_CANCELLED;
             break;
         }
-        if (FileLargerThan(capture, TEXT_CAPACITY)) {
+        // The program's form of a text may take more bytes than the text.
+        if (FileLargerThan(capture, RAW_CAPACITY)) {
             outcome = WAIT_OUTPUT_OVER;
             break;
         }

@@ -19,6 +19,15 @@ extern UINT AllowEmptyOutput;   // non-zero: empty output replaces a text that w
 extern UINT TextsInEnvironment; // non-zero: the program gets the input file's path and the
                                 // host's texts as PREPROCESSOR_* variables
 
+// The two text options of section "Run", as the file writes them (empty when
+// missing); the run makes sense of them, and refuses to run with a value it
+// does not know. A value of OPTION_CAPACITY - 1 characters may have been cut,
+// and is never taken for a known one.
+enum { OPTION_CAPACITY = 32 };
+extern char Encoding[OPTION_CAPACITY];    // the program's character set: ANSI, UTF-8, OEM or a
+                                          // code page number
+extern char LineEndings[OPTION_CAPACITY]; // asis, keep or unix
+
 // Derives the settings file's path from the module's path: the text after the
 // last "." becomes "ini"; a path without any "." gets ".ini" appended. FALSE
 // (and an empty result) when the result would not fit in 260 characters.

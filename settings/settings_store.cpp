@@ -1,8 +1,8 @@
 // The settings file beside the module: section "Path", keys
 // "WorkingDirectory" and "CommandLine"; and section "Run", keys
 // "IgnoreExitCode", "TimeLimit", "HideConsole", "ShowProgress",
-// "AllowEmptyOutput" and "TextsInEnvironment", which only the file sets (the
-// dialog neither shows nor writes them).
+// "AllowEmptyOutput", "TextsInEnvironment", "Encoding" and "LineEndings",
+// which only the file sets (the dialog neither shows nor writes them).
 #include "settings.h"
 #include "wide.h"
 
@@ -60,11 +60,10 @@ static const WCHAR* KeyOf(const char* key) {
     return KeyName;
 }
 
-// Reads a value into an ANSI setting of PATH_ARRAY bytes, cut to 259.
-static void ReadText(const char* section, const char* key, char* setting) {
-    GetPrivateProfileStringW(SectionOf(section), KeyOf(key), Empty, Read, PATH_CAPACITY,
-                             SettingsPath);
-    WideToAnsiText(Read, setting, PATH_CAPACITY);
+// Reads a value into an ANSI setting of capacity bytes, cut to capacity - 1.
+static void ReadText(const char* section, const char* key, char* setting, DWORD capacity) {
+    GetPrivateProfileStringW(SectionOf(section), KeyOf(key), Empty, Read, capacity, SettingsPath);
+    WideToAnsiText(Read, setting, capacity);
 }
 
 static UINT ReadNumber(const char* key, INT defaultValue) {
@@ -81,16 +80,20 @@ void LoadSettings(void) {
         CommandLine[0] = '\0';
         IgnoreExitCode = TimeLimit = HideConsole = AllowEmptyOutput = TextsInEnvironment = 0;
         ShowProgress = 1;
+        Encoding[0] = '\0';
+        LineEndings[0] = '\0';
         return;
     }
-    ReadText(Section, "WorkingDirectory", WorkingDirectory);
-    ReadText(Section, "CommandLine", CommandLine);
+    ReadText(Section, "WorkingDirectory", WorkingDirectory, PATH_CAPACITY);
+    ReadText(Section, "CommandLine", CommandLine, PATH_CAPACITY);
     IgnoreExitCode = ReadNumber("IgnoreExitCode", 0);
     TimeLimit = ReadNumber("TimeLimit", 0);
     HideConsole = ReadNumber("HideConsole", 0);
     ShowProgress = ReadNumber("ShowProgress", 1);
     AllowEmptyOutput = ReadNumber("AllowEmptyOutput", 0);
     TextsInEnvironment = ReadNumber("TextsInEnvironment", 0);
+    ReadText(RunSection, "Encoding", Encoding, OPTION_CAPACITY);
+    ReadText(RunSection, "LineEndings", LineEndings, OPTION_CAPACITY);
 }
 
 // Reading a profile value strips one pair of double quotes around the whole

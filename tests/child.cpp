@@ -55,6 +55,14 @@
 //                       second and a half (the progress window shows by
 //                       then) writes into FILE.console whether its console's
 //                       window is "enabled", "disabled", or "none"
+//   speak SET FORM FILE reads FILE as text in SET (ANSI, OEM, UTF-8 or a code
+//                       page number; exit code 3 when it is not valid there)
+//                       and writes it back in the FORM a program of each
+//                       kind writes: "plain" in SET, "bom" in UTF-8 behind a
+//                       byte order mark, "utf16" in UTF-16LE behind its mark,
+//                       "lf" in SET with LF line ends, "crcrlf" in SET with
+//                       each LF written as CR LF, as a C runtime in text
+//                       mode writes it
 #include "child.h"
 
 #include <stdio.h>
@@ -64,6 +72,7 @@
 #include <vector>
 
 #include "support/test_system.h"
+#include "support/text_codes.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -350,6 +359,37 @@ static int EchoEnvironment() {
     return 0;
 }
 
+// Reads a file as text in a set and writes it back as a program of the
+// given kind writes it.
+static int Speak(const char* set, const char* form, const char* path) {
+    std::string given, utf8, out;
+    if (!ReadBytes(path, given) || !Recode(given, set, "UTF-8", utf8))
+        return 3;
+    std::string kind = form;
+    if (kind == "lf" || kind == "crcrlf") {
+        std::string changed;
+        for (char c : utf8) {
+            if (kind == "lf" && c == '\r')
+                continue;
+            if (kind == "crcrlf" && c == '\n')
+                changed += '\r';
+            changed += c;
+        }
+        utf8 = changed;
+    }
+    bool ok = kind == "bom"     ? Recode(utf8, "UTF-8", "UTF-8", out)
+              : kind == "utf16" ? Recode(utf8, "UTF-8", "UTF-16LE", out)
+                                : Recode(utf8, "UTF-8", set, out);
+    if (!ok)
+        return 3;
+    if (kind == "bom")
+        Put("\xEF\xBB\xBF", 3);
+    else if (kind == "utf16")
+        Put("\xFF\xFE", 2);
+    Put(out.data(), out.size());
+    return 0;
+}
+
 #ifndef _WIN32
 // Sleeps without writing until the time has passed or a signal ends it.
 static void Linger(long milliseconds) {
@@ -585,6 +625,8 @@ int RunChildMode(int argc, char** argv) {
         code = Utf16Errors(args[1], atoi(args[0]));
     } else if (strcmp(mode, "environment") == 0) {
         code = EchoEnvironment();
+    } else if (strcmp(mode, "speak") == 0 && count == 3) {
+        code = Speak(args[0], args[1], args[2]);
     }
 #ifdef _WIN32
     else if (strcmp(mode, "console-tree") == 0 && count == 2) {

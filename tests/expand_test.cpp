@@ -1,4 +1,5 @@
 // Expansion of the command-line template, over the plug-in's own objects.
+#include "run/messages.h"
 #include "run/run.h"
 #include "settings/settings.h"
 
@@ -70,6 +71,43 @@ TEST_F(Expand, NeverLongerThan259Characters) {
     EXPECT_TRUE(ok);
     Expanded("x%f", std::string(259, 'p').c_str());
     EXPECT_FALSE(ok);
+}
+
+// Boxes and the progress window show the command line with the place where
+// "%p" put the password in masked, wherever later substitutions moved it,
+// and nothing else changed: a short password garbles no other word.
+TEST_F(Expand, PasswordIsMaskedWhereItWasPutInAndOnlyThere) {
+    struct Case {
+        const char* commandLine;
+        const char* password;
+        const char* other; // %u's value, or %d's
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"pp -p %p %f", "P", "user", "pp -p **** C:\\T\\sePP.TMP"},
+        {"pp -u %u -p %p ab", "ab", "ab", "pp -u ab -p **** ab"},
+        {"pp %p hunter2", "hunter2", "user", "pp **** hunter2"},
+        // Values put in before it move it.
+        {"%d -p %p %o", "hunter2", "Pab", "Pab -p **** out"},
+        {"%d%p", "hunter2", "", "****"},
+        // A later placeholder inside the password takes its value in.
+        {"%p %d", "x%dy", "dbvalue", "**** %d"},
+        {"%%p", "dx", "db", "****"},
+        // A user text that holds %p gets the password in its place.
+        {"%u %p", "hunter2", "<%p>", "<****> %p"},
+        {"pp %p", "", "user", "pp "},
+    };
+    for (const Case& c : cases) {
+        strcpy(context.TextP, c.password);
+        const char* other = c.other;
+        bool database = strstr(c.commandLine, "%d") != nullptr;
+        strcpy(database ? context.TextD : context.TextU, other);
+        Expanded(c.commandLine, "C:\\T\\sePP.TMP");
+        EXPECT_TRUE(ok);
+        EXPECT_STREQ(ShownCommandLine(), c.shown) << c.commandLine << " with " << c.password;
+        strcpy(context.TextU, "user");
+        strcpy(context.TextD, "db");
+    }
 }
 
 // An ASCII path in the system's wide form, and back.

@@ -564,16 +564,47 @@ TEST_F(Run, ProgramThatIsNoProgramShowsTheReason) {
     EXPECT_FALSE(host.replaced);
 }
 
-// The password never shows in a box: wherever it stands in the command
-// line, the box shows "****".
-TEST_F(Run, ExecuteErrorMasksThePassword) {
-    host.SetText("p", "s3cr3t");
+// The password never shows in a box where "%p" put it in, and only that
+// place is masked: a short password garbles nothing else (not the ".TMP" of
+// the input file's name), and the same text elsewhere in the template is
+// the template's own.
+TEST_F(Run, ExecuteErrorMasksThePasswordWhereItWasPutIn) {
     std::string missing = PathJoin(work, "no-such-program");
-    std::vector<Box> boxes = RunWith("\"" + missing + "\" -p %p -x s3cr3t2");
-    EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!", "\"" + missing + "\" -p **** -x ****2\n",
-                          BoxText::StartsWith));
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text.find("s3cr3t"), std::string::npos) << boxes[0].text;
+    for (const char* password : {"P", "ab", "hunter2"}) {
+        FakeHost run;
+        run.SetText("p", password);
+        run.SetText("d", "Pab");
+        std::vector<Box> boxes =
+            RunOn(run, "original", "\"" + missing + "\" %d -p %p -x hunter2 %f");
+        EXPECT_TRUE(IsOnlyBox(boxes, "Execute Error!",
+                              "\"" + missing + "\" Pab -p **** -x hunter2 " + PathJoin(work, "se"),
+                              BoxText::StartsWith))
+            << password;
+        ASSERT_EQ(boxes.size(), 1u);
+        std::string line = Lines(boxes[0].text)[0];
+        EXPECT_TRUE(EndsInTmp(line)) << line;
+        EXPECT_FALSE(run.replaced);
+    }
+}
+
+// In what the program wrote to its standard error, the password is masked
+// wherever it stands in full, but only one of at least four characters.
+TEST_F(Run, StandardErrorMasksAPasswordOfFourCharactersOrMore) {
+    const char* const cases[][2] = {
+        {"P", "P:Pab:hunter2:hunter"},
+        {"ab", "P:Pab:hunter2:hunter"},
+        {"hunter2", "P:Pab:****:hunter"},
+    };
+    for (const auto& c : cases) {
+        FakeHost run;
+        run.SetText("p", c[0]);
+        std::vector<Box> boxes =
+            RunOn(run, "original", Child("stderr-exit 3 P:Pab:hunter2:hunter"));
+        EXPECT_TRUE(
+            IsOnlyBox(boxes, "Error", std::string("standard error:\n") + c[1], BoxText::Holds))
+            << c[0];
+        EXPECT_FALSE(run.replaced);
+    }
 }
 
 // Where the command line looks mistyped, the box says how to write it: a
